@@ -1,0 +1,23 @@
+#!/bin/sh
+# Regenerates every PNG in this folder from brisko.svg and brisko-icon.svg.
+# Needs rsvg-convert (librsvg2-bin) and ImageMagick's convert.
+set -eu
+cd "$(dirname "$0")"
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT INT TERM
+
+# Side picture: opaque, 24-bit colour (no alpha channel).
+picture() { # size-suffix width height
+    rsvg-convert -w "$2" -h "$3" -o "$tmp/picture.png" brisko.svg
+    convert "$tmp/picture.png" -background '#000' -alpha remove -alpha off \
+        -strip -type TrueColor -define png:color-type=2 PNG24:"brisko$1.png"
+}
+picture "" 165 338
+picture "@2x" 330 676
+
+# Icon: square, with alpha.
+mkdir -p icons
+for s in 16 32 48 64 128 256; do
+    rsvg-convert -w "$s" -h "$s" -o "icons/$s.png" brisko-icon.svg
+done

@@ -1,0 +1,123 @@
+#include "atomic_file.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The rename is only durable once the directory entry itself reaches the disk.
+void SyncDirectoryOf(const char *path)
+{
+    char directory[512];
+    const char *slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        std::snprintf(directory, sizeof directory, ".");
+    } else {
+        int length = slash == path ? 1 : static_cast<int>(slash - path);
+        std::snprintf(directory, sizeof directory, "%.*s", length, path);
+    }
+    int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+// A temporary left by a killed run is removed first, and O_EXCL refuses to follow a link
+// someone placed under its name.
+FILE *CreateTemporary(const char *tempName, const char *finalName)
+{
+    if (unlink(tempName) != 0 && errno != ENOENT)
+        return nullptr;
+    int fd = open(tempName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat existing;
+    if (stat(finalName, &existing) == 0)
+        fchmod(fd, existing.st_mode & 07777);
+    FILE *stream = fdopen(fd, "w");
+    if (stream == nullptr) {
+        int error = errno;
+        close(fd);
+        unlink(tempName);
+        errno = error;
+    }
+    return stream;
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_(finalName), tempName_{}
+{
+    int length = std::snprintf(tempName_, sizeof tempName_, "%s.tmp", finalName);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof tempName_) {
+        Fail(ENAMETOOLONG);
+        return;
+    }
+    stream_ = CreateTemporary(tempName_, finalName_);
+    if (stream_ == nullptr) {
+        error_ = errno != 0 ? errno : EIO;
+        tempName_[0] = 0;  // nothing of ours to remove
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    Discard();
+}
+
+void AtomicFileWriter::Print(const char *format, ...)
+{
+    if (stream_ == nullptr || error_ != 0)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    int written = std::vfprintf(stream_, format, arguments);
+    va_end(arguments);
+    if (written < 0)
+        Fail(errno);
+}
+
+bool AtomicFileWriter::Commit()
+{
+    if (stream_ == nullptr || error_ != 0) {
+        Discard();
+        return false;
+    }
+    if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0) {
+        Fail(errno);
+        return false;
+    }
+    FILE *stream = stream_;
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0 || std::rename(tempName_, finalName_) != 0) {
+        Fail(errno);
+        return false;
+    }
+    tempName_[0] = 0;
+    SyncDirectoryOf(finalName_);
+    return true;
+}
+
+void AtomicFileWriter::Fail(int error)
+{
+    if (error_ == 0)
+        error_ = error != 0 ? error : EIO;
+    Discard();
+}
+
+void AtomicFileWriter::Discard()
+{
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+    if (tempName_[0] != 0)
+        unlink(tempName_);
+    tempName_[0] = 0;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+
+// Writes a file so that a reader only ever sees the old or the complete new content: the text
+// goes to "<name>.tmp" in the same directory, is flushed and synced, and only then renamed
+// over the name. Any failure leaves the old file as it was and removes the temporary.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const char *finalName);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter &) = delete;
+    AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
+
+    // A failed write is remembered; later writes are skipped and Commit yields false.
+    void Print(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    bool Commit();
+
+    // errno of the first failure, 0 while there was none.
+    int Error() const { return error_; }
+
+private:
+    void Fail(int error);
+    void Discard();
+
+    const char *finalName_;
+    char tempName_[512];
+    FILE *stream_ = nullptr;
+    int error_ = 0;
+};

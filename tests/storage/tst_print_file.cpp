@@ -1,0 +1,119 @@
+#include <QtTest>
+
+#include "chart_fixture.h"
+#include "chart_ordering.h"
+#include "print_file.h"
+
+class TestPrintFile : public QObject {
+    Q_OBJECT
+
+    ChartTableSnapshot pristine_;
+    ChartOrder order_{};
+    std::unique_ptr<ScopedWorkDir> dir_;
+
+    QList<QByteArray> PrintedLines()
+    {
+        WritePrintFile(&order_);
+        QList<QByteArray> lines = ReadBytes(PrintFileName).split('\n');
+        if (lines.isEmpty() || !lines.last().isEmpty())
+            return {};
+        lines.removeLast();
+        return lines;
+    }
+
+    QByteArray PrintedLineOf(const char *name)
+    {
+        const QByteArray prefix = "|" + QByteArray(name).left(40);
+        for (const QByteArray &line : PrintedLines())
+            if (line.startsWith(prefix))
+                return line;
+        return {};
+    }
+
+private slots:
+    void init()
+    {
+        pristine_.Restore();
+        InitChartTable(&order_);
+        dir_ = std::make_unique<ScopedWorkDir>();
+    }
+
+    void cleanup() { dir_.reset(); }
+
+    void exactLines_data()
+    {
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<int>("dpLost");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow(".59 unscored") << QByteArray(".59") << -1
+                                      << QByteArray("|.59                                     |38|  E| 550|00.00%|");
+        QTest::newRow("ABSOLUTE unscored") << QByteArray("ABSOLUTE") << -1
+                                           << QByteArray("|ABSOLUTE                                |43|  E| 622|00.00%|");
+        QTest::newRow("ABSOLUTE 10 lost") << QByteArray("ABSOLUTE") << 10
+                                          << QByteArray("|ABSOLUTE                                |43| AA|  10|98.39%|");
+        QTest::newRow("ABSOLUTE perfect is one character longer") << QByteArray("ABSOLUTE") << 0
+                                                                  << QByteArray("|ABSOLUTE                                |43|AAA|   0|100.00%|");
+        QTest::newRow("MAXX UNLIMITED caps its allowance at 99") << QByteArray("MAXX UNLIMITED") << -1
+                                                                 << QByteArray("|MAXX UNLIMITED                          |99|  E|1446|00.00%|");
+        QTest::newRow("41-character title loses its last letter") << QByteArray("AFRONOVA (FROM NONSTOP MEGAMIX) Challenge") << -1
+                                                                  << QByteArray("|AFRONOVA (FROM NONSTOP MEGAMIX) Challeng|53|  E| 764|00.00%|");
+        QTest::newRow("40-character title fills the field") << QByteArray("Running Through The Lanterns On Tuesdays") << -1
+                                                            << QByteArray("|Running Through The Lanterns On Tuesdays|70|  E|1012|00.00%|");
+        QTest::newRow("loss above 9999 from a file widens the field, percentage 0")
+            << QByteArray("ABSOLUTE") << 12345 << QByteArray("|ABSOLUTE                                |43|  E|12345|00.00%|");
+    }
+
+    void exactLines()
+    {
+        QFETCH(QByteArray, title);
+        QFETCH(int, dpLost);
+        QFETCH(QByteArray, line);
+        if (dpLost >= 0)
+            Score(Chart(title.constData()), uint16_t(dpLost));
+        QCOMPARE(PrintedLineOf(title.constData()), line);
+    }
+
+    void everyChartOneLineInDisplayOrder()
+    {
+        SortCharts(&order_, SortByDpLost, false);
+        QList<QByteArray> lines = PrintedLines();
+        QCOMPARE(lines.size(), ChartCount);
+        for (int i = 0; i < ChartCount; ++i) {
+            QVERIFY(lines[i].startsWith("|" + QByteArray(order_[i]->name).left(40)));
+            QCOMPARE(lines[i].size(), 61);
+        }
+    }
+
+    void comparisonValuesNeverPrinted()
+    {
+        QByteArray before = (WritePrintFile(&order_), ReadBytes(PrintFileName));
+        for (ChartRecord &c : ChartTable)
+            c.enemyDpLost = 3;
+        WritePrintFile(&order_);
+        QCOMPARE(ReadBytes(PrintFileName), before);
+    }
+
+    void writingTwiceKeepsOnlyTheSecondListing()
+    {
+        WritePrintFile(&order_);
+        SortCharts(&order_, SortByName, false);
+        WritePrintFile(&order_);
+        QByteArray bytes = ReadBytes(PrintFileName);
+        QCOMPARE(bytes.count('\n'), ChartCount);
+        QVERIFY(bytes.startsWith("|YOZORA NO MUKO "));
+        QCOMPARE(dir_->entries(), QStringList({"OutPrint.txt"}));
+    }
+
+    void unwritablePrintFileLeavesTheOldOne()
+    {
+        QVERIFY(WriteBytes(PrintFileName, "old listing\n"));
+        QVERIFY(QDir().mkdir("OutPrint.txt.tmp"));  // the new listing has nowhere to go
+        WritePrintFile(&order_);
+        QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
+        WritePrintFile(nullptr);
+        QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrintFile)
+#include "tst_print_file.moc"

@@ -1,0 +1,264 @@
+#include <QtTest>
+
+#include "chart_fixture.h"
+#include "score_file.h"
+
+namespace {
+
+QByteArray Record(const QByteArray &title, const QByteArray &date, const QByteArray &dp, const QByteArray &end = "\n")
+{
+    return title + end + date + end + dp + end + "----------" + end;
+}
+
+}  // namespace
+
+class TestScoreFile : public QObject {
+    Q_OBJECT
+
+    ChartTableSnapshot pristine_;
+    ChartOrder order_{};
+    std::unique_ptr<ScopedWorkDir> dir_;
+
+    void expectOwn(const char *name, int dpLost, int day, int month, int year)
+    {
+        const ChartRecord &c = Chart(name);
+        QCOMPARE(int(c.dpLost), dpLost);
+        QCOMPARE(int(c.day), day);
+        QCOMPARE(int(c.month), month);
+        QCOMPARE(int(c.year), year);
+    }
+
+    static bool Unscored(const char *name)
+    {
+        const ChartRecord &c = Chart(name);
+        return c.dpLost == c.maxDp && c.day == 0 && c.month == 0 && c.year == 0;
+    }
+
+private slots:
+    void init()
+    {
+        pristine_.Restore();
+        InitChartTable(&order_);
+        dir_ = std::make_unique<ScopedWorkDir>();
+    }
+
+    void cleanup() { dir_.reset(); }
+
+    void roundTripOfAllCharts()
+    {
+        for (int i = 0; i < ChartCount; ++i)
+            Score(ChartTable[i], uint16_t(i * 3 % ChartTable[i].maxDp), uint8_t(1 + i % 31), uint8_t(1 + i % 12), uint16_t(1999 + i % 30));
+        Score(ChartTable[7], 60000);  // a value above maxDp is written back as it was read
+        ChartRecord saved[ChartCount];
+        std::memcpy(saved, ChartTable, sizeof saved);
+
+        QVERIFY(SaveScoreFile());
+        pristine_.Restore();
+        InitChartTable(&order_);
+        QVERIFY(LoadScoreFile());
+        for (int i = 0; i < ChartCount; ++i) {
+            QCOMPARE(ChartTable[i].dpLost, saved[i].dpLost);
+            QCOMPARE(ChartTable[i].day, saved[i].day);
+            QCOMPARE(ChartTable[i].month, saved[i].month);
+            QCOMPARE(ChartTable[i].year, saved[i].year);
+            QCOMPARE(ChartTable[i].enemyDpLost, uint16_t(0));
+        }
+    }
+
+    void writtenFileFormat()
+    {
+        Score(Chart("ABSOLUTE"), 10, 6, 9, 2005);
+        QVERIFY(SaveScoreFile());
+        QByteArray bytes = ReadBytes(ScoreFileName);
+        QList<QByteArray> lines = bytes.split('\n');
+        QCOMPARE(lines.size(), 1025);  // 1024 lines, each ending in a line feed
+        QVERIFY(lines.last().isEmpty());
+        QCOMPARE(lines.mid(0, 4), QList<QByteArray>({".59", "00/00/0000", "550", "----------"}));
+        QVERIFY(bytes.contains("\nABSOLUTE\n06/09/2005\n10\n----------\n"));
+        QVERIFY(bytes.contains("\n1998\n00/00/0000\n658\n----------\n"));
+        QVERIFY(bytes.endsWith("\nYOZORA NO MUKO\n00/00/0000\n664\n----------\n"));
+        for (int i = 0; i < ChartCount; ++i)
+            QCOMPARE(lines[4 * i], QByteArray(ChartTable[i].name));
+    }
+
+    void oneRecordOwnAndComparison()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(LoadScoreFile());
+        expectOwn("ABSOLUTE", 10, 6, 9, 2005);
+        QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 0);
+
+        pristine_.Restore();
+        InitChartTable(&order_);
+        QVERIFY(LoadScoreFile("Scores.txt"));
+        QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 10);
+        QVERIFY(Unscored("ABSOLUTE"));
+    }
+
+    void crlfLinesReadTheSame()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", "10", "\r\n") + Record("1998", "01/02/2006", "5", "\r\r\n")));
+        QVERIFY(LoadScoreFile());
+        expectOwn("ABSOLUTE", 10, 6, 9, 2005);
+        expectOwn("1998", 5, 1, 2, 2006);
+    }
+
+    void recordsMatchExactTitlesOnly_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("absoluteDp");
+        QTest::newRow("lower-case title skipped") << Record("absolute", "06/09/2005", "10") << false << 622;
+        QTest::newRow("title with trailing blank skipped") << Record("ABSOLUTE ", "06/09/2005", "10") << false << 622;
+        QTest::newRow("unknown title skipped, later record read") << Record("No Such Song", "01/01/2001", "1") + Record("ABSOLUTE", "06/09/2005", "10") << true << 10;
+        QTest::newRow("duplicate title: later record wins") << Record("ABSOLUTE", "06/09/2005", "10") + Record("ABSOLUTE", "07/09/2005", "3") << true << 3;
+        QTest::newRow("empty file") << QByteArray() << false << 622;
+        QTest::newRow("only line ends") << QByteArray("\n\n\n\n\n\n\n\n\n") << false << 622;
+    }
+
+    void recordsMatchExactTitlesOnly()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, result);
+        QFETCH(int, absoluteDp);
+        QVERIFY(WriteBytes("Scores.txt", file));
+        QCOMPARE(LoadScoreFile(), result);
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), absoluteDp);
+        QCOMPARE(LoadScoreFile("Scores.txt"), result);
+    }
+
+    void dpLineParsing_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("dpLost");
+        QTest::newRow("plain") << QByteArray("10") << 10;
+        QTest::newRow("-1 becomes 65535") << QByteArray("-1") << 65535;
+        QTest::newRow("no digits is 0") << QByteArray("abc") << 0;
+        QTest::newRow("empty is 0") << QByteArray("") << 0;
+        QTest::newRow("digits then letters") << QByteArray("12ab") << 12;
+        QTest::newRow("leading blanks and plus") << QByteArray("  \t+7") << 7;
+        QTest::newRow("above maxDp stored unchanged") << QByteArray("9999") << 9999;
+        QTest::newRow("low 16 bits of 65546") << QByteArray("65546") << 10;
+        QTest::newRow("20 digits keep their low 16 bits") << QByteArray("12345678901234567890") << int(12345678901234567890ull & 0xffff);
+        QTest::newRow("blank between sign and digits is 0") << QByteArray("- 5") << 0;
+    }
+
+    void dpLineParsing()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, dpLost);
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", line)));
+        QVERIFY(LoadScoreFile());
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), dpLost);
+    }
+
+    void dateLineParsing_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<int>("year");
+        QTest::newRow("zero-padded") << QByteArray("06/09/2005") << 6 << 9 << 2005;
+        QTest::newRow("unpadded 6/9/2005 reads by position") << QByteArray("6/9/2005") << 6 << 0 << 5;
+        QTest::newRow("empty line: every piece 0") << QByteArray("") << 0 << 0 << 0;
+        QTest::newRow("day only") << QByteArray("06") << 6 << 0 << 0;
+        QTest::newRow("ends before the month") << QByteArray("06/") << 6 << 0 << 0;
+        QTest::newRow("ends before the year") << QByteArray("06/09") << 6 << 9 << 0;
+        QTest::newRow("ends at the year") << QByteArray("06/09/") << 6 << 9 << 0;
+        QTest::newRow("//") << QByteArray("//") << 0 << 0 << 0;
+        QTest::newRow("99/99/99999 keeps 16 bits of the year") << QByteArray("99/99/99999") << 99 << 99 << (99999 & 0xffff);
+        QTest::newRow("three-digit day shifts the pieces") << QByteArray("300/09/2005") << 30 << 0 << 0;
+    }
+
+    void dateLineParsing()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, day);
+        QFETCH(int, month);
+        QFETCH(int, year);
+        // The title matches "1998" up to its first NUL byte and leaves digits at positions 3 and
+        // 6 of the reused line buffer: a short date line must not pick them up.
+        const QByteArray paddedTitle("1998\0\0" "2013", 10);
+        QVERIFY(WriteBytes("Scores.txt", Record(paddedTitle, line, "10")));
+        QVERIFY(LoadScoreFile());
+        expectOwn("1998", 10, day, month, year);
+    }
+
+    void endOfFileCases_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("dpLost");
+        QTest::addColumn<int>("day");
+        const QByteArray full = "ABSOLUTE\n06/09/2005\n10\n----------";
+        QTest::newRow("last separator without line end: complete") << full << true << 10 << 6;
+        QTest::newRow("no separator after DP with line end: complete") << QByteArray("ABSOLUTE\n06/09/2005\n10\n") << true << 10 << 6;
+        QTest::newRow("DP line last without line end: date only") << QByteArray("ABSOLUTE\n06/09/2005\n10") << false << 622 << 6;
+        QTest::newRow("date line last with line end: date stored") << QByteArray("ABSOLUTE\n06/09/2005\n") << false << 622 << 6;
+        QTest::newRow("date line last without line end: nothing") << QByteArray("ABSOLUTE\n06/09/2005") << false << 622 << 0;
+        QTest::newRow("file ends after the title line") << QByteArray("ABSOLUTE\n") << false << 622 << 0;
+        QTest::newRow("title without line end") << QByteArray("ABSOLUTE") << false << 622 << 0;
+    }
+
+    void endOfFileCases()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, result);
+        QFETCH(int, dpLost);
+        QFETCH(int, day);
+        QVERIFY(WriteBytes("Scores.txt", file));
+        QCOMPARE(LoadScoreFile(), result);
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), dpLost);
+        QCOMPARE(int(Chart("ABSOLUTE").day), day);
+    }
+
+    void longLinesAreReadInPieces()
+    {
+        // 127 characters and a line end make two lines: the record after it shifts by one
+        const QByteArray line127(127, 'x');
+        QVERIFY(WriteBytes("Scores.txt", Record(line127, "01/01/2001", "1") + "ABSOLUTE\n06/09/2005\n10\n----------\n" + Record("1998", "01/01/2006", "7")));
+        QVERIFY(!LoadScoreFile());
+        QVERIFY(Unscored("ABSOLUTE"));
+        QVERIFY(Unscored("1998"));
+
+        // with one line fewer after the long one, the records line up again
+        pristine_.Restore();
+        InitChartTable(&order_);
+        QVERIFY(WriteBytes("Scores.txt", line127 + "\n01/01/2001\n1\n" + Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(LoadScoreFile());
+        expectOwn("ABSOLUTE", 10, 6, 9, 2005);
+    }
+
+    void titleOf126CharactersStillOneLine()
+    {
+        const QByteArray line126(126, 'y');
+        QVERIFY(WriteBytes("Scores.txt", Record(line126, "01/01/2001", "1") + Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(LoadScoreFile());
+        expectOwn("ABSOLUTE", 10, 6, 9, 2005);
+    }
+
+    void comparisonLoadTouchesOnlyEnemyValues()
+    {
+        Score(Chart("1998"), 12, 1, 2, 2003);
+        Chart(".59").enemyDpLost = 77;
+        QVERIFY(WriteBytes("rival.txt", Record("1998", "09/09/2009", "40")));
+        QVERIFY(LoadScoreFile("rival.txt"));
+        expectOwn("1998", 12, 1, 2, 2003);
+        QCOMPARE(int(Chart("1998").enemyDpLost), 40);
+        QCOMPARE(int(Chart(".59").enemyDpLost), 77);  // not named: keeps the earlier file's value
+    }
+
+    void unreadableFilesYieldFalse()
+    {
+        QVERIFY(!LoadScoreFile());  // no Scores.txt
+        QVERIFY(!LoadScoreFile(""));
+        QVERIFY(!LoadScoreFile("missing.txt"));
+        QVERIFY(QDir().mkdir("Scores.txt"));
+        QVERIFY(!LoadScoreFile());  // a directory: the read fails and the load ends
+        for (const ChartRecord &c : ChartTable)
+            QCOMPARE(c.dpLost, c.maxDp);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScoreFile)
+#include "tst_score_file.moc"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstring>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include "chart_table.h"
+
+// ChartTable is static and changed in place by every load and insert; tests take a copy of the
+// built-in table before the first test and put it back before each one.
+class ChartTableSnapshot {
+public:
+    ChartTableSnapshot() { std::memcpy(saved_, ChartTable, sizeof saved_); }
+    void Restore() const { std::memcpy(ChartTable, saved_, sizeof saved_); }
+
+private:
+    ChartRecord saved_[ChartCount];
+};
+
+inline ChartRecord &Chart(const char *name)
+{
+    ChartRecord *chart = FindChartByName(name);
+    if (chart == nullptr)
+        qFatal("no built-in chart named \"%s\"", name);
+    return *chart;
+}
+
+inline void Score(ChartRecord &chart, uint16_t dpLost, uint8_t day = 1, uint8_t month = 1, uint16_t year = 2006)
+{
+    chart.dpLost = dpLost;
+    chart.day = day;
+    chart.month = month;
+    chart.year = year;
+}
+
+// The score and print files live in the current directory; each test gets a fresh one.
+class ScopedWorkDir {
+public:
+    ScopedWorkDir() : previous_(QDir::currentPath())
+    {
+        if (!dir_.isValid() || !QDir::setCurrent(dir_.path()))
+            qFatal("cannot enter a temporary directory");
+    }
+    ~ScopedWorkDir() { QDir::setCurrent(previous_); }
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString &name) const { return dir_.filePath(name); }
+    QStringList entries() const { return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name); }
+
+private:
+    QString previous_;
+    QTemporaryDir dir_;
+};
+
+inline bool WriteBytes(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray ReadBytes(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
