@@ -1,0 +1,760 @@
+#include "Bk_control_main.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <iterator>
+#include <type_traits>
+#include <stdexcept>
+#include <utility>
+
+#include <QApplication>
+#include <QDate>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include "chart_ordering.h"
+#include "dp_scoring.h"
+#include "entry_conversion.h"
+#include "print_file.h"
+#include "score_file.h"
+#include "score_text.h"
+#include "totals.h"
+
+namespace {
+
+constexpr int ClientWidth = 763;
+constexpr int ClientHeight = 350;
+constexpr int EntryFieldMaxLength = 5;
+constexpr int LastColumn = 5;
+constexpr int ChartRole = Qt::UserRole;
+
+struct ListColumn {
+    const char *caption;
+    int width;
+    Qt::Alignment alignment;
+};
+constexpr ListColumn ListColumns[] = {
+    {"Song", 165, Qt::AlignLeft | Qt::AlignVCenter},  {"Date", 70, Qt::AlignCenter}, {"AA", 30, Qt::AlignCenter},
+    {"Rank", 40, Qt::AlignCenter}, {"DP", 40, Qt::AlignRight | Qt::AlignVCenter}, {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
+};
+constexpr int ListColumnCount = int(std::size(ListColumns));
+
+const QColor WindowGreen(0, 128, 0);
+const QColor ResultRed(255, 0, 0);
+const QColor PanelSilver(192, 192, 192);
+const QColor TotalsBlack(0, 0, 0);
+
+constexpr int SmallPixels = 11;
+constexpr int LargePixels = 16;
+constexpr int LegacyLightWeight = 40;  // on the 0-99 scale, where normal is 50
+
+void ShowErrorBox(const QString &message)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()), message,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+bool ExecFileDialog(QFileDialog &dialog, QString &fileName)
+{
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    fileName = dialog.selectedFiles().value(0);
+    return true;
+}
+
+TBK_ControlMain::ErrorPresenter &ErrorPresenterSlot()
+{
+    static TBK_ControlMain::ErrorPresenter presenter = ShowErrorBox;
+    return presenter;
+}
+
+TBK_ControlMain::FileChooser &FileChooserSlot()
+{
+    static TBK_ControlMain::FileChooser chooser = ExecFileDialog;
+    return chooser;
+}
+
+QFont WindowFont(int pixelSize, bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(pixelSize);
+    font.setStyleHint(QFont::SansSerif);
+    if (bold) {
+        font.setBold(true);
+    } else {
+        // The design weight is given on the old 0-99 scale; Qt still maps it exactly this way.
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        font.setLegacyWeight(LegacyLightWeight);
+        QT_WARNING_POP
+    }
+    return font;
+}
+
+template <typename Widget> Widget *MakeControl(QWidget *parent, const char *name, QRect geometry)
+{
+    auto *widget = new Widget(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+void SetTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+void SetBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// Labels size themselves to their text, so a longer result never gets cut.
+void SetLabelText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
+{
+    auto *label = MakeControl<QLabel>(parent, name, geometry);
+    label->setFont(font);
+    SetLabelText(label, text);
+    return label;
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)
+{
+    auto *button = MakeControl<QPushButton>(parent, name, geometry);
+    button->setText(text);
+    button->setAutoDefault(true);  // Enter presses the focused button, as Space does
+    return button;
+}
+
+void Describe(QWidget *widget, const QString &name, const QString &description)
+{
+    widget->setAccessibleName(name);
+    widget->setAccessibleDescription(description);
+}
+
+ChartRecord *ChartOfRow(const QTreeWidgetItem *item)
+{
+    return item == nullptr ? nullptr : static_cast<ChartRecord *>(item->data(0, ChartRole).value<void *>());
+}
+
+QString Decimal(int64_t value)
+{
+    return QString::number(value);
+}
+
+bool IsEnterKey(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+QStringList RowTexts(const ChartRecord &chart, bool compareMode)
+{
+    uint16_t percent = ChartPercent(chart);
+    QString dp = chart.dpLost == chart.maxDp ? QStringLiteral("N/A") : Decimal(chart.dpLost);
+    QString last = QString::fromLatin1(compareMode ? DifferenceText(ChartDifference(chart)).text
+                                                   : PercentFieldText(percent).text);
+    return {QString::fromLatin1(chart.name), QString::fromLatin1(ListDateText(chart).text),
+            Decimal(chart.aaAllowance), QString::fromLatin1(RankName(percent)), dp, last};
+}
+
+}  // namespace
+
+// The picture and the icon are compiled into this static library, whose resource
+// registration the linker would otherwise drop. The design font is not shipped on Linux;
+// the substitutes have close metrics, so every text fits its control.
+static void RegisterWindowResources()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    Q_INIT_RESOURCE(brisko);
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+}
+
+template <typename Handler> auto TBK_ControlMain::Guarded(Handler handler)
+{
+    return [handler](auto &&...arguments) {
+        try {
+            if constexpr (std::is_invocable_v<Handler, decltype(arguments)...>)
+                handler(std::forward<decltype(arguments)>(arguments)...);
+            else
+                handler();  // the signal's arguments are not needed
+        } catch (const std::exception &error) {
+            ShowError(QString::fromUtf8(error.what()));
+        } catch (...) {
+            ShowError(QString());
+        }
+    };
+}
+
+TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
+{
+    RegisterWindowResources();
+    BuildWarningPanel();
+    BuildInsertPanel();
+    chartOrder = new ChartOrder{};
+    ClearEntryFields();
+    InitChartTable(chartOrder);
+    LoadScoreFile();
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+    UpdateTotals();
+    ListViewScores->setFocus();
+    PlaceCentredOnScreen();
+}
+
+TBK_ControlMain::~TBK_ControlMain()
+{
+    // The controls die after this body; none of them may call back into a half-destroyed window.
+    for (QObject *child : findChildren<QObject *>())
+        child->blockSignals(true);
+    currentChart = nullptr;
+    delete chartOrder;
+    chartOrder = nullptr;
+}
+
+const char *TBK_ControlMain::ApplicationTitle()
+{
+    return "Brisko Calculator";
+}
+
+void TBK_ControlMain::ShowError(QString message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        message += u'.';
+    ErrorPresenterSlot()(message);
+}
+
+void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
+{
+    ErrorPresenterSlot() = presenter ? std::move(presenter) : ShowErrorBox;
+}
+
+void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
+{
+    FileChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+}
+
+void TBK_ControlMain::BuildWarningPanel()
+{
+    setObjectName(QStringLiteral("BK_ControlMain"));
+    setWindowTitle(QStringLiteral("Brisko Calculator - ver. 1.1.00  (by Wren)"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    setFont(WindowFont(SmallPixels, false));
+    SetBackground(this, WindowGreen);
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+
+    // Created first, so that the entry panel lies on top of it.
+    PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
+    PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    PanelWarning->hide();
+    SetBackground(PanelWarning, WindowGreen);
+
+    LabelWarningTitle = MakeLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
+                                  QStringLiteral("Warning"), WindowFont(32, true));
+    SetTextColour(LabelWarningTitle, ResultRed);
+    LabelWarningMessage = MakeLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
+                                    QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
+                                    WindowFont(LargePixels, true));
+    LabelWarningContinue = MakeLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
+                                     QStringLiteral("Continue ?"), WindowFont(19, false));
+    SetTextColour(LabelWarningContinue, ResultRed);
+
+    ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
+    ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
+    Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
+             QStringLiteral("Stores the new result although it loses more DP than the stored score"));
+    Describe(ButtonWarningNO, QStringLiteral("Keep the stored score"),
+             QStringLiteral("Goes back to the entry without storing anything"));
+    connect(ButtonWarningOK, &QPushButton::clicked, this, Guarded([this] { ButtonWarningOKClick(); }));
+    connect(ButtonWarningNO, &QPushButton::clicked, this, Guarded([this] { ButtonWarningNOClick(); }));
+}
+
+void TBK_ControlMain::BuildInsertPanel()
+{
+    PanelInsert = MakeControl<QFrame>(this, "PanelInsert", QRect(0, 0, ClientWidth, ClientHeight));
+    PanelInsert->setFrameStyle(QFrame::NoFrame);
+    SetBackground(PanelInsert, WindowGreen);
+
+    ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));
+    QIcon picture;
+    picture.addFile(QStringLiteral(":/brisko.png"), QSize(165, 338));
+    picture.addFile(QStringLiteral(":/brisko@2x.png"), QSize(330, 676));
+    ImageBrisko->setPixmap(picture.pixmap(QSize(165, 338), devicePixelRatioF()));
+    ImageBrisko->setAccessibleName(QStringLiteral("Brisko Calculator picture"));
+
+    Bevel1 = MakeControl<QFrame>(PanelInsert, "Bevel1", QRect(180, 161, 160, 10));
+    Bevel2 = MakeControl<QFrame>(PanelInsert, "Bevel2", QRect(180, 275, 160, 10));
+    for (QFrame *rule : {Bevel1, Bevel2}) {
+        rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+        rule->setContentsMargins(0, 0, 0, 0);
+        rule->setFixedHeight(2);  // a rule along the top edge of its design box
+    }
+
+    BuildEntryFields();
+    BuildResultLabels();
+    BuildButtons();
+    BuildScoreList();
+    BuildTotalsPanel();
+    BuildOpenDialog();
+    SetTabOrder();
+}
+
+void TBK_ControlMain::BuildEntryFields()
+{
+    struct FieldRow {
+        const char *labelName;
+        QRect labelGeometry;
+        const char *caption;
+        const char *fieldName;
+        int top;
+        QLineEdit *TBK_ControlMain::*field;
+        QLabel *TBK_ControlMain::*label;
+        const char *accessibleName;
+        const char *description;
+        void (TBK_ControlMain::*change)();
+    };
+    const FieldRow rows[] = {
+        {"LabelGreat", QRect(185, 15, 26, 13), "&Great", "MemoGreat", 12, &TBK_ControlMain::MemoGreat,
+         &TBK_ControlMain::LabelGreat, "Great count",
+         "Steps judged Great, one DP each; filled with the stored DP lost when a chart is chosen",
+         &TBK_ControlMain::MemoGreatChange},
+        {"LabelGood", QRect(185, 45, 26, 13), "Goo&d", "MemoGood", 42, &TBK_ControlMain::MemoGood,
+         &TBK_ControlMain::LabelGood, "Good count", "Steps judged Good, two DP each", &TBK_ControlMain::MemoGoodChange},
+        {"LabelBoo", QRect(185, 75, 19, 13), "&Boo", "MemoBoo", 72, &TBK_ControlMain::MemoBoo,
+         &TBK_ControlMain::LabelBoo, "Boo count", "Steps judged Boo, six DP each", &TBK_ControlMain::MemoBooChange},
+        {"LabelMiss", QRect(185, 105, 21, 13), "&Miss", "MemoMiss", 102, &TBK_ControlMain::MemoMiss,
+         &TBK_ControlMain::LabelMiss, "Miss count", "Steps judged Miss, ten DP each", &TBK_ControlMain::MemoMissChange},
+        {"LabelOK", QRect(185, 135, 15, 13), "&OK", "MemoOK", 132, &TBK_ControlMain::MemoOK, &TBK_ControlMain::LabelOK,
+         "Freeze OK count", "Freezes judged OK; every freeze not OK loses six DP", &TBK_ControlMain::MemoOKChange},
+    };
+    for (const FieldRow &row : rows) {
+        QLineEdit *field = MakeControl<QLineEdit>(PanelInsert, row.fieldName, QRect(250, row.top, 85, 20));
+        field->setMaxLength(EntryFieldMaxLength);
+        field->installEventFilter(this);
+        Describe(field, QString::fromLatin1(row.accessibleName), QString::fromLatin1(row.description));
+        connect(field, &QLineEdit::textChanged, this, Guarded([this, change = row.change] { (this->*change)(); }));
+        QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelGeometry, QString::fromLatin1(row.caption),
+                                  WindowFont(SmallPixels, false));
+        label->setBuddy(field);
+        this->*row.field = field;
+        this->*row.label = label;
+    }
+}
+
+void TBK_ControlMain::BuildResultLabels()
+{
+    const QFont caption = WindowFont(LargePixels, false);
+    const QFont result = WindowFont(LargePixels, true);
+    LabelDPMax = MakeLabel(PanelInsert, "LabelDPMax", QRect(184, 173, 59, 20), QStringLiteral("Max DP:"), caption);
+    LabelDPFreeze = MakeLabel(PanelInsert, "LabelDPFreeze", QRect(250, 173, 55, 20), QStringLiteral("DPFrz:"), result);
+    LabelDPMiss = MakeLabel(PanelInsert, "LabelDPMiss", QRect(185, 209, 53, 20), QStringLiteral("Greats:"), caption);
+    LabelDPMissResult =
+        MakeLabel(PanelInsert, "LabelDPMissResult", QRect(250, 209, 60, 20), QStringLiteral("Greats:"), result);
+    LabelRank = MakeLabel(PanelInsert, "LabelRank", QRect(185, 249, 42, 20), QStringLiteral("Rank:"), caption);
+    LabelRankResult = MakeLabel(PanelInsert, "LabelRankResult", QRect(250, 249, 47, 20), QStringLiteral("Rank:"), result);
+    LabelPercResult = MakeLabel(PanelInsert, "LabelPercResult", QRect(300, 254, 30, 13), QStringLiteral("Perc:"),
+                                WindowFont(SmallPixels, true));
+    for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
+        SetTextColour(label, ResultRed);
+    Describe(LabelDPFreeze, QStringLiteral("Max DP and freezes"), QStringLiteral("The chart's maximum DP and its freeze count"));
+    Describe(LabelDPMissResult, QStringLiteral("DP lost"), QStringLiteral("DP lost by the play typed in the entry fields"));
+    Describe(LabelRankResult, QStringLiteral("Rank"), QStringLiteral("Rank letters of the play typed in the entry fields"));
+    Describe(LabelPercResult, QStringLiteral("Percentage"), QStringLiteral("Percentage of the chart's DP kept by the play"));
+}
+
+void TBK_ControlMain::BuildButtons()
+{
+    ButtonInsert = MakeButton(PanelInsert, "ButtonInsert", QRect(184, 288, 70, 25), QStringLiteral("&Insert"));
+    ButtonFilePrint = MakeButton(PanelInsert, "ButtonFilePrint", QRect(266, 288, 70, 25), QStringLiteral("&File Print"));
+    ButtonCompare = MakeButton(PanelInsert, "ButtonCompare", QRect(184, 321, 70, 25), QStringLiteral("Co&mpare"));
+    ButtonCompareReset =
+        MakeButton(PanelInsert, "ButtonCompareReset", QRect(266, 321, 70, 25), QStringLiteral("Comp. &Reset"));
+    ButtonCompareReset->setEnabled(false);
+    for (QPushButton *button : {ButtonFilePrint, ButtonCompare, ButtonCompareReset})
+        button->setFocusPolicy(Qt::ClickFocus);  // reached by click or mnemonic, not by Tab
+
+    Describe(ButtonInsert, QStringLiteral("Insert score"),
+             QStringLiteral("Stores the result with today's date as the chart's score and saves Scores.txt"));
+    Describe(ButtonFilePrint, QStringLiteral("File print"),
+             QStringLiteral("Writes all charts in the list's order to OutPrint.txt"));
+    Describe(ButtonCompare, QStringLiteral("Compare"),
+             QStringLiteral("Opens another player's score file and compares it chart by chart"));
+    Describe(ButtonCompareReset, QStringLiteral("Comparison reset"),
+             QStringLiteral("Leaves comparison mode and shows percentages and ranks again"));
+
+    connect(ButtonInsert, &QPushButton::clicked, this, Guarded([this] { ButtonInsertClick(ButtonInsert); }));
+    connect(ButtonFilePrint, &QPushButton::clicked, this, Guarded([this] { ButtonFilePrintClick(); }));
+    connect(ButtonCompare, &QPushButton::clicked, this, Guarded([this] { ButtonCompareClick(); }));
+    connect(ButtonCompareReset, &QPushButton::clicked, this, Guarded([this] { ButtonCompareResetClick(); }));
+}
+
+void TBK_ControlMain::BuildScoreList()
+{
+    ListViewScores = MakeControl<QTreeWidget>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    ListViewScores->setRootIsDecorated(false);
+    ListViewScores->setItemsExpandable(false);
+    ListViewScores->setUniformRowHeights(true);
+    ListViewScores->setSortingEnabled(false);  // the header click sorts the charts, not the rows
+    ListViewScores->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListViewScores->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListViewScores->setAllColumnsShowFocus(true);
+    ListViewScores->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListViewScores->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListViewScores->header()->setSectionsClickable(true);
+    ListViewScores->header()->setSectionsMovable(false);
+    ListViewScores->header()->setStretchLastSection(false);
+    ListViewScores->installEventFilter(this);
+    Describe(ListViewScores, QStringLiteral("Charts and scores"),
+             QStringLiteral("All 256 charts with date, AA allowance, rank, DP lost and percentage or difference; "
+                            "click a column header to sort"));
+
+    QStringList captions;
+    for (const ListColumn &column : ListColumns)
+        captions << QString::fromLatin1(column.caption);
+    ListViewScores->setHeaderLabels(captions);
+    for (int i = 0; i < ListColumnCount; ++i) {
+        ListViewScores->setColumnWidth(i, ListColumns[i].width);
+        ListViewScores->headerItem()->setTextAlignment(i, ListColumns[i].alignment);
+    }
+
+    connect(ListViewScores->header(), &QHeaderView::sectionClicked, this,
+            Guarded([this](int column) { ListViewScoresColumnClick(column); }));
+    connect(ListViewScores, &QTreeWidget::itemSelectionChanged, this, Guarded([this] {
+                const QList<QTreeWidgetItem *> selected = ListViewScores->selectedItems();
+                if (!selected.isEmpty())
+                    ListViewScoresSelectItem(selected.first(), true);
+            }));
+}
+
+void TBK_ControlMain::BuildTotalsPanel()
+{
+    PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(346, 307, 415, 37));
+    PanelTotals->setFrameStyle(QFrame::NoFrame);
+    SetBackground(PanelTotals, PanelSilver);
+    LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QRect(3, 0, 89, 20), QStringLiteral("Total Ranks:"),
+                                WindowFont(LargePixels, false));
+    LabelTotalDP = MakeLabel(PanelTotals, "LabelTotalDP", QRect(3, 22, 50, 13), QStringLiteral("Total DPs:"),
+                             WindowFont(SmallPixels, false));
+    for (QLabel *label : {LabelTotalRanks, LabelTotalDP}) {
+        SetTextColour(label, TotalsBlack);
+        SetBackground(label, PanelSilver);
+    }
+    Describe(LabelTotalRanks, QStringLiteral("Rank totals"),
+             QStringLiteral("How many charts stand at each rank, or won, lost and drawn in comparison mode"));
+    Describe(LabelTotalDP, QStringLiteral("DP totals"),
+             QStringLiteral("DP gained over all charts, the overall percentage and the DP missed, or the comparison margins"));
+}
+
+void TBK_ControlMain::BuildOpenDialog()
+{
+    OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
+    OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
+    OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog_Enemy->setFileMode(QFileDialog::ExistingFile);  // the path and the file must exist
+    OpenDialog_Enemy->setNameFilter(QStringLiteral("Score files (*.txt)"));
+    OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
+    OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
+    OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+}
+
+void TBK_ControlMain::SetTabOrder()
+{
+    QWidget::setTabOrder(ListViewScores, MemoGreat);
+    QWidget::setTabOrder(MemoGreat, MemoGood);
+    QWidget::setTabOrder(MemoGood, MemoBoo);
+    QWidget::setTabOrder(MemoBoo, MemoMiss);
+    QWidget::setTabOrder(MemoMiss, MemoOK);
+    QWidget::setTabOrder(MemoOK, ButtonInsert);
+    QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
+}
+
+void TBK_ControlMain::PlaceCentredOnScreen()
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TBK_ControlMain::FillScoreList()
+{
+    if (chartOrder == nullptr)
+        return;
+    if (currentChart == nullptr)
+        currentChart = (*chartOrder)[0];
+    uint32_t index = currentChart->index;
+
+    ListViewScores->setUpdatesEnabled(false);
+    ListViewScores->clear();
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(ChartCount);
+    for (ChartRecord *chart : *chartOrder) {
+        auto *row = new QTreeWidgetItem(RowTexts(*chart, compareMode));
+        for (int column = 0; column < ListColumnCount; ++column)
+            row->setTextAlignment(column, ListColumns[column].alignment);
+        row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(chart)));
+        rows.append(row);
+    }
+    ListViewScores->addTopLevelItems(rows);
+    ListViewScores->setUpdatesEnabled(true);
+
+    SelectChartByIndex(index);
+}
+
+void TBK_ControlMain::SelectChartByIndex(uint32_t index)
+{
+    for (int i = 0; i < ListViewScores->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = ListViewScores->topLevelItem(i);
+        const ChartRecord *chart = ChartOfRow(row);
+        if (chart == nullptr || chart->index != index)
+            continue;
+        QModelIndex rowIndex = ListViewScores->indexFromItem(row);
+        ListViewScores->selectionModel()->select(rowIndex, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+        ListViewScores->selectionModel()->setCurrentIndex(rowIndex, QItemSelectionModel::NoUpdate);
+        ListViewScores->scrollToItem(row);
+        return;
+    }
+}
+
+void TBK_ControlMain::UpdateTotals()
+{
+    TotalsCaptions captions = TotalsCaptionTexts(TallyCharts(ChartTable), compareMode);
+    SetLabelText(LabelTotalRanks, QString::fromLatin1(captions.ranks));
+    SetLabelText(LabelTotalDP, QString::fromLatin1(captions.dp));
+}
+
+void TBK_ControlMain::SetLastColumnCaption(const QString &caption)
+{
+    ListViewScores->headerItem()->setText(LastColumn, caption);
+}
+
+void TBK_ControlMain::ListViewScoresColumnClick(int column)
+{
+    static constexpr uint8_t KeyOfColumn[] = {SortByName, SortByDate, SortByAaAllowance, SortByRank, SortByDpLost};
+    uint8_t key = 0;
+    if (column >= 0 && column < LastColumn)
+        key = KeyOfColumn[column];
+    else if (column == LastColumn)
+        key = compareMode ? SortByDifference : SortByPercent;
+    else
+        return;
+    sortAscending = key == sortKey ? !sortAscending : true;
+    sortKey = key;
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+}
+
+void TBK_ControlMain::ClearEntryFields()
+{
+    for (QLineEdit *field : {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK})
+        field->setText(QString());
+    for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
+        SetLabelText(label, QString());
+}
+
+bool TBK_ControlMain::RecalculateEntry()
+{
+    if (currentChart == nullptr)
+        return false;
+    const ChartRecord &chart = *currentChart;
+    pendingDpLost = chart.maxDp;
+    SetLabelText(LabelDPFreeze, QStringLiteral("%1 / %2").arg(chart.maxDp).arg(chart.freezes));
+
+    int32_t great = ConvertEntryText(MemoGreat->text());
+    int32_t good = ConvertEntryText(MemoGood->text());
+    int32_t boo = ConvertEntryText(MemoBoo->text());
+    int32_t miss = ConvertEntryText(MemoMiss->text());
+    int32_t ok = chart.freezes != 0 ? ConvertEntryText(MemoOK->text()) : 0;  // never read without freezes
+
+    uint16_t dpLost = ComputeDpLost(chart.maxDp, chart.freezes, great, good, boo, miss, ok);
+    uint16_t percent = PercentHundredths(chart.maxDp, dpLost);
+    SetLabelText(LabelDPMissResult, Decimal(dpLost));
+    SetLabelText(LabelRankResult, QString::fromLatin1(RankName(percent)));
+    SetLabelText(LabelPercResult, QString::fromLatin1(PercentLabelText(percent).text));
+    pendingDpLost = dpLost;
+    return true;
+}
+
+void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected)
+{
+    if (chartOrder == nullptr || !selected)
+        return;
+    ChartRecord *chart = ChartOfRow(item);
+    if (chart == nullptr) {
+        ClearEntryFields();
+        return;
+    }
+    currentChart = chart;
+    MemoGreat->setText(Decimal(chart->dpLost));
+    MemoOK->setText(Decimal(chart->freezes));
+    RecalculateEntry();
+}
+
+void TBK_ControlMain::MemoGreatChange() { RecalculateEntry(); }
+void TBK_ControlMain::MemoGoodChange() { RecalculateEntry(); }
+void TBK_ControlMain::MemoBooChange() { RecalculateEntry(); }
+void TBK_ControlMain::MemoMissChange() { RecalculateEntry(); }
+void TBK_ControlMain::MemoOKChange() { RecalculateEntry(); }
+
+bool TBK_ControlMain::FocusNextOnEnter(QKeyEvent *event, QWidget *next)
+{
+    if (!IsEnterKey(event))
+        return false;
+    next->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
+bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
+{
+    FocusNextOnEnter(event, MemoGreat);
+    return false;  // the list still receives the key
+}
+
+bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoGood); }
+bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoBoo); }
+bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoMiss); }
+bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoOK); }
+bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, ButtonInsert); }
+
+bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    bool consumed = false;
+    Guarded([&] {
+        if (watched == ListViewScores)
+            consumed = ListViewScoresKeyPress(key);
+        else if (watched == MemoGreat)
+            consumed = MemoGreatKeyPress(key);
+        else if (watched == MemoGood)
+            consumed = MemoGoodKeyPress(key);
+        else if (watched == MemoBoo)
+            consumed = MemoBooKeyPress(key);
+        else if (watched == MemoMiss)
+            consumed = MemoMissKeyPress(key);
+        else if (watched == MemoOK)
+            consumed = MemoOKKeyPress(key);
+    })();
+    return consumed || QWidget::eventFilter(watched, event);
+}
+
+bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
+{
+    if (currentChart == nullptr)
+        return false;
+    if (warnIfWorse && currentChart->dpLost < pendingDpLost) {
+        ShowWarningPanel();
+        return false;
+    }
+    const QDate today = QDate::currentDate();
+    currentChart->day = static_cast<uint8_t>(today.day());
+    currentChart->month = static_cast<uint8_t>(today.month());
+    currentChart->year = static_cast<uint16_t>(today.year());
+    currentChart->dpLost = pendingDpLost;
+    return true;
+}
+
+void TBK_ControlMain::ButtonInsertClick(QObject *sender)
+{
+    if (!CommitEntry(sender != nullptr))
+        return;
+    uint32_t index = currentChart->index;
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+    UpdateTotals();
+    int saveError = 0;
+    bool saved = SaveScoreFile(&saveError);
+    SelectChartByIndex(index);
+    ListViewScores->setFocus(Qt::OtherFocusReason);
+    // The score stays in memory and in the list; the next insert tries the file again.
+    if (!saved)
+        throw std::runtime_error(QStringLiteral("%1 could not be saved: %2")
+                                     .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(std::strerror(saveError)))
+                                     .toStdString());
+}
+
+// While the entry panel covers it, the warning panel is hidden as well: a covered OK button
+// must not be reachable by Tab or by its mnemonic, where it would store without the test.
+void TBK_ControlMain::ShowWarningPanel()
+{
+    PanelWarning->show();
+    PanelInsert->hide();
+    ButtonWarningOK->setFocus(Qt::OtherFocusReason);
+}
+
+void TBK_ControlMain::ShowEntryPanel()
+{
+    PanelInsert->show();
+    PanelWarning->hide();
+}
+
+void TBK_ControlMain::ButtonWarningOKClick()
+{
+    ShowEntryPanel();
+    ButtonInsertClick(nullptr);
+}
+
+void TBK_ControlMain::ButtonWarningNOClick()
+{
+    ShowEntryPanel();
+    ListViewScores->setFocus(Qt::OtherFocusReason);
+}
+
+void TBK_ControlMain::ButtonCompareClick()
+{
+    QString fileName;
+    if (!FileChooserSlot()(*OpenDialog_Enemy, fileName))
+        return;
+    if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
+        return;
+    compareMode = true;
+    SetLastColumnCaption(QStringLiteral("Diff."));
+    FillScoreList();
+    UpdateTotals();
+    ButtonCompareReset->setEnabled(true);
+}
+
+void TBK_ControlMain::ButtonCompareResetClick()
+{
+    compareMode = false;
+    SetLastColumnCaption(QStringLiteral("%"));
+    FillScoreList();
+    UpdateTotals();
+    ButtonCompareReset->setEnabled(false);
+}
+
+void TBK_ControlMain::ButtonFilePrintClick()
+{
+    WritePrintFile(chartOrder);
+}

@@ -1,0 +1,138 @@
+// The program is this one window over two plain libraries: core/ (chart table, DP arithmetic,
+// ordering, totals texts) and storage/ (score and print files). TBK_ControlMain holds the state
+// and every event handler and calls them directly; the list only shows the chart records.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QWidget>
+
+#include "chart_table.h"
+
+class QFileDialog;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class TBK_ControlMain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TBK_ControlMain(QWidget *parent = nullptr);
+    ~TBK_ControlMain() override;
+
+    static const char *ApplicationTitle();
+
+    // The program's one error path: the toolkit's error box, with a full stop appended when
+    // the message ends in a character above ".". Tests put a recorder in its place.
+    using ErrorPresenter = std::function<void(const QString &message)>;
+    static void ShowError(QString message);
+    static void SetErrorPresenter(ErrorPresenter presenter);
+
+    // Shows the comparison dialog; yields false when the player cancels, else the chosen name.
+    // Tests answer in its place so that no modal dialog ever waits. An empty function restores
+    // the dialog, as an empty presenter restores the error box.
+    using FileChooser = std::function<bool(QFileDialog &dialog, QString &fileName)>;
+    static void SetComparisonFileChooser(FileChooser chooser);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildWarningPanel();
+    void BuildInsertPanel();
+    void BuildEntryFields();
+    void BuildResultLabels();
+    void BuildButtons();
+    void BuildScoreList();
+    void BuildTotalsPanel();
+    void BuildOpenDialog();
+    void SetTabOrder();
+    void PlaceCentredOnScreen();
+
+    // Every handler the toolkit calls runs through this guard, so an exception reaches the
+    // error box and the event loop goes on.
+    template <typename Handler> auto Guarded(Handler handler);
+
+    void FillScoreList();
+    void SelectChartByIndex(uint32_t index);
+    void UpdateTotals();
+    void ClearEntryFields();
+    bool RecalculateEntry();
+    bool CommitEntry(bool warnIfWorse);
+
+    void ListViewScoresColumnClick(int column);
+    void ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected);
+    bool ListViewScoresKeyPress(QKeyEvent *event);
+    void MemoGreatChange();
+    void MemoGoodChange();
+    void MemoBooChange();
+    void MemoMissChange();
+    void MemoOKChange();
+    bool MemoGreatKeyPress(QKeyEvent *event);
+    bool MemoGoodKeyPress(QKeyEvent *event);
+    bool MemoBooKeyPress(QKeyEvent *event);
+    bool MemoMissKeyPress(QKeyEvent *event);
+    bool MemoOKKeyPress(QKeyEvent *event);
+    void ButtonInsertClick(QObject *sender);
+    void ButtonWarningOKClick();
+    void ButtonWarningNOClick();
+    void ButtonCompareClick();
+    void ButtonCompareResetClick();
+    void ButtonFilePrintClick();
+
+    void ShowWarningPanel();
+    void ShowEntryPanel();
+    void SetLastColumnCaption(const QString &caption);
+    bool FocusNextOnEnter(QKeyEvent *event, QWidget *next);
+
+    ChartRecord *currentChart = nullptr;
+    ChartOrder *chartOrder = nullptr;
+    uint8_t sortKey = 0;
+    bool sortAscending = true;
+    uint16_t pendingDpLost = 0;
+    bool compareMode = false;
+
+    QFrame *PanelWarning = nullptr;
+    QLabel *LabelWarningTitle = nullptr;
+    QLabel *LabelWarningMessage = nullptr;
+    QLabel *LabelWarningContinue = nullptr;
+    QPushButton *ButtonWarningOK = nullptr;
+    QPushButton *ButtonWarningNO = nullptr;
+
+    QFrame *PanelInsert = nullptr;
+    QLabel *ImageBrisko = nullptr;
+    QFrame *Bevel1 = nullptr;
+    QFrame *Bevel2 = nullptr;
+    QLabel *LabelGreat = nullptr;
+    QLineEdit *MemoGreat = nullptr;
+    QLabel *LabelGood = nullptr;
+    QLineEdit *MemoGood = nullptr;
+    QLabel *LabelBoo = nullptr;
+    QLineEdit *MemoBoo = nullptr;
+    QLabel *LabelMiss = nullptr;
+    QLineEdit *MemoMiss = nullptr;
+    QLabel *LabelOK = nullptr;
+    QLineEdit *MemoOK = nullptr;
+    QLabel *LabelDPMax = nullptr;
+    QLabel *LabelDPFreeze = nullptr;
+    QLabel *LabelDPMiss = nullptr;
+    QLabel *LabelDPMissResult = nullptr;
+    QLabel *LabelRank = nullptr;
+    QLabel *LabelRankResult = nullptr;
+    QLabel *LabelPercResult = nullptr;
+    QPushButton *ButtonInsert = nullptr;
+    QPushButton *ButtonFilePrint = nullptr;
+    QPushButton *ButtonCompare = nullptr;
+    QPushButton *ButtonCompareReset = nullptr;
+    QTreeWidget *ListViewScores = nullptr;
+    QFrame *PanelTotals = nullptr;
+    QLabel *LabelTotalRanks = nullptr;
+    QLabel *LabelTotalDP = nullptr;
+    QFileDialog *OpenDialog_Enemy = nullptr;
+};

@@ -1,0 +1,204 @@
+#include <QFileDialog>
+
+#include "window_fixture.h"
+
+namespace {
+
+QByteArray Record(const char *title, const char *date, int dp)
+{
+    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
+}
+
+}  // namespace
+
+class TestWindowCommands : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> fixture_;
+    WindowFixture &f() { return *fixture_; }
+    QStringList chooserCalls_;
+
+    // The dialog is answered in place of the player; an empty name means Cancel.
+    void AnswerDialogWith(const QString &fileName)
+    {
+        TBK_ControlMain::SetComparisonFileChooser([this, fileName](QFileDialog &dialog, QString &chosen) {
+            chooserCalls_ << dialog.objectName();
+            chosen = fileName;
+            return !fileName.isEmpty();
+        });
+    }
+
+    void Compare(const QString &fileName)
+    {
+        AnswerDialogWith(fileName);
+        f().Click("ButtonCompare");
+    }
+
+    QString LastCaption() { return f().List()->headerItem()->text(5); }
+    QString LastCell(const char *title) { return f().RowTexts(f().RowOf(title)).at(5); }
+
+private slots:
+    void init()
+    {
+        fixture_ = std::make_unique<WindowFixture>();
+        chooserCalls_.clear();
+    }
+    void cleanup() { fixture_.reset(); }
+
+    void compareWithTheOwnFile()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        f().Open();
+        f().ClickRow("ABSOLUTE");
+        f().Click("ButtonInsert");  // writes all 256 charts
+        f().ClickRow(".59");
+        f().ClickHeader(4);
+        const QStringList order = f().Titles();
+        Compare(f().dir().filePath("Scores.txt"));
+
+        QCOMPARE(chooserCalls_, QStringList({"OpenDialog_Enemy"}));
+        QCOMPARE(LastCaption(), QStringLiteral("Diff."));
+        QCOMPARE(f().Titles(), order);  // not re-sorted
+        for (int row = 0; row < 256; ++row)
+            QCOMPARE(f().RowTexts(row).at(5), QStringLiteral("    0"));
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Won: 0   Lost: 0   Drawn: 256"));
+        QCOMPARE(f().LabelText("LabelTotalDP"), QStringLiteral("( Total DP Won: 0   Total DP Lost: 0   Difference: 0 )"));
+        QVERIFY(f().Button("ButtonCompareReset")->isEnabled());
+        QCOMPARE(f().SelectedTitle(), QStringLiteral(".59"));
+    }
+
+    void partialFileComparesTheRestAgainstZero()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10) + Record("1998", "06/09/2005", 30)));
+        QVERIFY(WriteBytes("rival.txt", Record("ABSOLUTE", "01/01/2006", 17) + Record("1998", "01/01/2006", 23)));
+        f().Open();
+        Compare("rival.txt");
+        QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral("   -7"));
+        QCOMPARE(LastCell("1998"), QStringLiteral("   +7"));
+        QCOMPARE(LastCell(".59"), QStringLiteral(" +550"));  // unscored against no value
+        QCOMPARE(LastCell("MAXX UNLIMITED"), QStringLiteral("+1446"));
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Won: 1   Lost: 255   Drawn: 0"));
+        QVERIFY(f().LabelText("LabelTotalDP").startsWith(QStringLiteral("( Total DP Won: 7   Total DP Lost: ")));
+
+        f().ClickHeader(5);  // the difference, largest first
+        QCOMPARE(f().Titles().first(), QStringLiteral("MAXX UNLIMITED"));
+        QCOMPARE(f().Titles().last(), QStringLiteral("ABSOLUTE"));
+    }
+
+    void secondFileOverwritesOnlyTheChartsItNames()
+    {
+        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 17) + Record("1998", "01/01/2006", 23)));
+        QVERIFY(WriteBytes("b.txt", Record("1998", "01/01/2006", 600)));
+        f().Open();
+        Compare("a.txt");
+        f().Click("ButtonCompareReset");
+        QCOMPARE(LastCaption(), QStringLiteral("%"));
+        QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral("00.00"));
+        QVERIFY(!f().Button("ButtonCompareReset")->isEnabled());
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Rank: E:256   "));
+
+        Compare("b.txt");
+        QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral(" +605"));  // 622 against A's 17
+        QCOMPARE(LastCell("1998"), QStringLiteral("  +58"));     // 658 against B's 600
+    }
+
+    void cancelledOrUnmatchedComparisonChangesNothing()
+    {
+        QVERIFY(WriteBytes("nothing.txt", Record("No Such Song", "01/01/2006", 1)));
+        QVERIFY(WriteBytes("empty.txt", QByteArray()));
+        f().Open();
+        const QString totals = f().LabelText("LabelTotalDP");
+        for (const QString &file : {QString(), QStringLiteral("nothing.txt"), QStringLiteral("empty.txt"), QStringLiteral("missing.txt")}) {
+            Compare(file);
+            QCOMPARE(LastCaption(), QStringLiteral("%"));
+            QCOMPARE(f().LabelText("LabelTotalDP"), totals);
+            QVERIFY(!f().Button("ButtonCompareReset")->isEnabled());
+        }
+        QCOMPARE(chooserCalls_.size(), 4);
+        QVERIFY(f().errors.isEmpty());
+
+        // in comparison mode a failed second file keeps the mode and the earlier values
+        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 17)));
+        Compare("a.txt");
+        Compare("nothing.txt");
+        QCOMPARE(LastCaption(), QStringLiteral("Diff."));
+        QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral(" +605"));
+        QVERIFY(f().Button("ButtonCompareReset")->isEnabled());
+    }
+
+    void resetKeepsTheDifferenceOrderUntilTheNextClick()
+    {
+        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 600)));
+        f().Open();
+        Compare("a.txt");
+        f().ClickHeader(5);
+        const QStringList byDifference = f().Titles();
+        QCOMPARE(byDifference.last(), QStringLiteral("ABSOLUTE"));  // 622 - 600 is the smallest
+        f().Click("ButtonCompareReset");
+        QCOMPARE(f().Titles(), byDifference);
+        f().ClickHeader(5);  // now the percentage key, first click: highest first, by title
+        QCOMPARE(f().Titles().first(), QStringLiteral(".59"));
+    }
+
+    void insertInComparisonModeRefreshesTheTallies()
+    {
+        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 20)));
+        f().Open();
+        Compare("a.txt");
+        f().ClickRow("ABSOLUTE");
+        f().Type("MemoGreat", "5");
+        f().Click("ButtonInsert");
+        QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral("  -15"));
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Won: 1   Lost: 255   Drawn: 0"));
+    }
+
+    void filePrintUsesDisplayOrderAndOwnValues()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 600)));
+        f().Open();
+        f().ClickHeader(4);
+        f().Click("ButtonFilePrint");
+        const QByteArray normal = ReadBytes("OutPrint.txt");
+        QCOMPARE(normal.count('\n'), 256);
+        QVERIFY(normal.startsWith("|ABSOLUTE                                |43| AA|  10|98.39%|\n"));
+
+        Compare("a.txt");
+        QVERIFY(QFile::remove("OutPrint.txt"));
+        f().Click("ButtonFilePrint");
+        QCOMPARE(ReadBytes("OutPrint.txt"), normal);
+        f().Click("ButtonCompareReset");
+        f().Click("ButtonFilePrint");
+        QCOMPARE(ReadBytes("OutPrint.txt"), normal);
+        QCOMPARE(LastCaption(), QStringLiteral("%"));
+    }
+
+    void failedSaveIsReportedAndTheScoreStays()
+    {
+        f().Open();
+        QVERIFY(QDir().mkdir("Scores.txt"));  // nothing can replace a directory
+        f().ClickRow("ABSOLUTE");
+        f().Type("MemoGreat", "10");
+        f().Click("ButtonInsert");
+        QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Is a directory."}));
+        QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("10"));
+        QCOMPARE(f().SelectedTitle(), QStringLiteral("ABSOLUTE"));
+        QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Rank: AA:1   E:255   "));
+
+        QVERIFY(QDir().rmdir("Scores.txt"));
+        f().ClickRow("1998");
+        f().Type("MemoGreat", "0");
+        f().Type("MemoOK", "6");
+        f().Click("ButtonInsert");
+        QCOMPARE(f().errors.size(), 1);
+        const QByteArray saved = ReadBytes("Scores.txt");
+        QVERIFY(saved.contains("\nABSOLUTE\n"));
+        QVERIFY(saved.contains("\n10\n"));
+        QVERIFY(saved.contains("\n1998\n"));
+        QCOMPARE(f().dir().entries(), QStringList({"Scores.txt"}));
+    }
+};
+
+QTEST_MAIN(TestWindowCommands)
+#include "tst_window_commands.moc"

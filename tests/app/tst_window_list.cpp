@@ -1,0 +1,138 @@
+#include "window_fixture.h"
+
+namespace {
+
+QByteArray Record(const char *title, const char *date, int dp)
+{
+    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
+}
+
+}  // namespace
+
+class TestWindowList : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> fixture_;
+    WindowFixture &f() { return *fixture_; }
+
+    // A few scores with ties in date, DP lost and percentage.
+    void OpenWithScores()
+    {
+        QByteArray file = Record(".59", "06/09/2005", 20)           // 96.36
+                          + Record("1998", "06/09/2005", 20)        // 96.96: same DP, higher percentage
+                          + Record("ABSOLUTE", "02/01/2005", 0)     // perfect
+                          + Record("5.1.1.", "31/12/2004", 206)     // scored, everything lost: N/A
+                          + Record("YOZORA NO MUKO", "07/09/2005", 40);
+        QVERIFY(WriteBytes("Scores.txt", file));
+        f().Open();
+    }
+
+    void ExpectSelected(const QString &title)
+    {
+        QCOMPARE(f().SelectedTitle(), title);
+        QCOMPARE(f().CurrentTitle(), title);
+        QCOMPARE(f().Field("MemoGreat")->text(), QString::number(Chart(title.toLatin1().constData()).dpLost));
+    }
+
+private slots:
+    void init() { fixture_ = std::make_unique<WindowFixture>(); }
+    void cleanup() { fixture_.reset(); }
+
+    void cellTexts_data()
+    {
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow(".59 with 20 lost") << QByteArray(".59") << QStringList({".59", "06/09/2005", "38", "AA", "20", "96.36"});
+        QTest::newRow("perfect score") << QByteArray("ABSOLUTE") << QStringList({"ABSOLUTE", "02/01/2005", "43", "AAA", "0", "100.00"});
+        QTest::newRow("everything lost shows N/A") << QByteArray("5.1.1.") << QStringList({"5.1.1.", "31/12/2004", "14", "E", "N/A", "00.00"});
+        QTest::newRow("unscored") << QByteArray("MAXX UNLIMITED") << QStringList({"MAXX UNLIMITED", "00/00/00", "101", "E", "N/A", "00.00"});
+    }
+
+    void cellTexts()
+    {
+        QFETCH(QByteArray, title);
+        QFETCH(QStringList, cells);
+        OpenWithScores();
+        QCOMPARE(f().RowTexts(f().RowOf(title.constData())), cells);
+    }
+
+    void storedLossAboveMaxDpShowsItsValue()
+    {
+        QVERIFY(WriteBytes("Scores.txt", Record(".59", "06/09/2005", 9999)));
+        f().Open();
+        QCOMPARE(f().RowTexts(0), QStringList({".59", "06/09/2005", "38", "E", "9999", "00.00"}));
+    }
+
+    void columnClickSequence()
+    {
+        OpenWithScores();
+        f().ClickRow("1998");
+        ExpectSelected("1998");
+        const QString ranks = f().LabelText("LabelTotalRanks");
+        const QString dp = f().LabelText("LabelTotalDP");
+
+        f().ClickHeader(0);  // name was already the key: the direction turns
+        QCOMPARE(f().Titles().first(), QStringLiteral("YOZORA NO MUKO"));
+        QCOMPARE(f().Titles().last(), QStringLiteral(".59"));
+        ExpectSelected("1998");
+
+        f().ClickHeader(0);
+        QCOMPARE(f().Titles().first(), QStringLiteral(".59"));
+        QCOMPARE(f().Titles().last(), QStringLiteral("YOZORA NO MUKO"));
+        ExpectSelected("1998");
+
+        f().ClickHeader(1);  // newest first, same day by title, unscored last
+        QCOMPARE(f().Titles().mid(0, 5), QStringList({"YOZORA NO MUKO", ".59", "1998", "ABSOLUTE", "5.1.1."}));
+        QCOMPARE(f().Titles().at(5), QStringLiteral("1000 Paper Cranes"));
+        ExpectSelected("1998");
+
+        f().ClickHeader(3);  // rank orders by percentage, highest first
+        const QStringList byRank = f().Titles();
+        QCOMPARE(byRank.mid(0, 5), QStringList({"ABSOLUTE", "1998", ".59", "YOZORA NO MUKO", "1000 Paper Cranes"}));
+        f().ClickHeader(5);  // another key: the direction is set, not inverted
+        QCOMPARE(f().Titles(), byRank);
+        ExpectSelected("1998");
+
+        f().ClickHeader(4);  // DP lost: equal losses by percentage, then by title
+        QCOMPARE(f().Titles().mid(0, 4), QStringList({"ABSOLUTE", "1998", ".59", "YOZORA NO MUKO"}));
+        f().ClickHeader(4);
+        QCOMPARE(f().Titles().mid(252), QStringList({"YOZORA NO MUKO", ".59", "1998", "ABSOLUTE"}));
+        ExpectSelected("1998");
+
+        f().ClickHeader(2);  // smallest allowance first
+        QCOMPARE(f().Titles().first(), QStringLiteral("5.1.1."));
+        QCOMPARE(f().Titles().last(), QStringLiteral("MAXX UNLIMITED"));
+        ExpectSelected("1998");
+
+        QCOMPARE(f().LabelText("LabelTotalRanks"), ranks);  // a header click computes no totals
+        QCOMPARE(f().LabelText("LabelTotalDP"), dp);
+        QVERIFY(f().dir().entries() == QStringList({"Scores.txt"}));
+        QVERIFY(f().errors.isEmpty());
+    }
+
+    void selectedRowIsScrolledIntoView()
+    {
+        f().Open();
+        f().ClickRow("YOZORA NO MUKO");
+        f().ClickHeader(0);
+        f().ClickHeader(0);
+        QTreeWidgetItem *item = f().List()->topLevelItem(255);
+        QVERIFY(f().List()->viewport()->rect().intersects(f().List()->visualItemRect(item)));
+    }
+
+    void keyboardMovesTheSelectionAndPrefills()
+    {
+        OpenWithScores();
+        f().List()->setFocus();
+        QTest::keyClick(f().List(), Qt::Key_Down);
+        ExpectSelected("1000 Paper Cranes");
+        QCOMPARE(f().LabelText("LabelDPFreeze"), QStringLiteral("834 / 6"));
+        QTest::keyClick(f().List(), Qt::Key_End);
+        ExpectSelected("YOZORA NO MUKO");
+        QCOMPARE(f().Field("MemoOK")->text(), QStringLiteral("20"));
+        QCOMPARE(f().LabelText("LabelDPMissResult"), QStringLiteral("40"));
+    }
+};
+
+QTEST_MAIN(TestWindowList)
+#include "tst_window_list.moc"

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <memory>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "Bk_control_main.h"
+#include "chart_fixture.h"
+
+// One window in a fresh temporary directory, with the error box replaced by a recorder. Tests
+// create it after arranging the directory (a Scores.txt to read, say).
+class WindowFixture {
+public:
+    WindowFixture()
+    {
+        Pristine().Restore();
+        dir_ = std::make_unique<ScopedWorkDir>();
+        TBK_ControlMain::SetErrorPresenter([this](const QString &message) { errors << message; });
+    }
+
+    ~WindowFixture()
+    {
+        window_.reset();
+        TBK_ControlMain::SetErrorPresenter(nullptr);
+        TBK_ControlMain::SetComparisonFileChooser(nullptr);
+        dir_.reset();
+        Pristine().Restore();
+    }
+
+    TBK_ControlMain &Open()
+    {
+        window_ = std::make_unique<TBK_ControlMain>();
+        window_->show();
+        window_->activateWindow();
+        if (!QTest::qWaitForWindowActive(window_.get()))
+            qWarning("the window did not become active");
+        return *window_;
+    }
+
+    void Close() { window_.reset(); }
+
+    TBK_ControlMain &window() { return *window_; }
+    ScopedWorkDir &dir() { return *dir_; }
+
+    template <typename Widget> Widget *Find(const char *name) const
+    {
+        auto *widget = window_->findChild<Widget *>(QString::fromLatin1(name));
+        if (widget == nullptr)
+            qFatal("no control named %s", name);
+        return widget;
+    }
+
+    QTreeWidget *List() const { return Find<QTreeWidget>("ListViewScores"); }
+    QLineEdit *Field(const char *name) const { return Find<QLineEdit>(name); }
+    QString LabelText(const char *name) const { return Find<QLabel>(name)->text(); }
+    QPushButton *Button(const char *name) const { return Find<QPushButton>(name); }
+
+    QStringList RowTexts(int row) const
+    {
+        QStringList texts;
+        QTreeWidgetItem *item = List()->topLevelItem(row);
+        for (int column = 0; column < List()->columnCount(); ++column)
+            texts << item->text(column);
+        return texts;
+    }
+
+    int RowOf(const char *title) const
+    {
+        for (int row = 0; row < List()->topLevelItemCount(); ++row)
+            if (List()->topLevelItem(row)->text(0) == QLatin1String(title))
+                return row;
+        return -1;
+    }
+
+    QString SelectedTitle() const
+    {
+        const QList<QTreeWidgetItem *> selected = List()->selectedItems();
+        return selected.size() == 1 ? selected.first()->text(0) : QStringLiteral("<%1 selected>").arg(selected.size());
+    }
+
+    QString CurrentTitle() const
+    {
+        return List()->currentItem() != nullptr ? List()->currentItem()->text(0) : QString();
+    }
+
+    QStringList Titles() const
+    {
+        QStringList titles;
+        for (int row = 0; row < List()->topLevelItemCount(); ++row)
+            titles << List()->topLevelItem(row)->text(0);
+        return titles;
+    }
+
+    // A real click on a row, scrolled into view first as a player would.
+    void ClickRow(const char *title)
+    {
+        QTreeWidgetItem *item = List()->topLevelItem(RowOf(title));
+        List()->scrollToItem(item);
+        QRect rect = List()->visualItemRect(item);
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    }
+
+    void ClickHeader(int column)
+    {
+        QHeaderView *header = List()->header();
+        QPoint point(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    }
+
+    void Click(const char *buttonName) { QTest::mouseClick(Button(buttonName), Qt::LeftButton); }
+
+    void Type(const char *fieldName, const QString &text)
+    {
+        QLineEdit *field = Field(fieldName);
+        field->setFocus();
+        field->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(field, Qt::Key_Delete);
+        else
+            QTest::keyClicks(field, text);
+    }
+
+    QWidget *FocusWidget() const { return QApplication::focusWidget(); }
+    QString FocusName() const { return FocusWidget() != nullptr ? FocusWidget()->objectName() : QString(); }
+
+    QStringList errors;
+
+private:
+    // Taken when the first fixture is made, before any window has changed the table.
+    static const ChartTableSnapshot &Pristine()
+    {
+        static const ChartTableSnapshot snapshot;
+        return snapshot;
+    }
+
+    std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TBK_ControlMain> window_;
+};
