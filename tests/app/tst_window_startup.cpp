@@ -231,6 +231,28 @@ private slots:
         }
     }
 
+    void errorPathAppendsAFullStop_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter at the end gets a full stop") << QStringLiteral("'abc' is not a valid integer value")
+                                                            << QStringLiteral("'abc' is not a valid integer value.");
+        QTest::newRow("digit at the end gets one") << QStringLiteral("code 7") << QStringLiteral("code 7.");
+        QTest::newRow("slash is above the full stop") << QStringLiteral("a/") << QStringLiteral("a/.");
+        QTest::newRow("a full stop stays single") << QStringLiteral("done.") << QStringLiteral("done.");
+        QTest::newRow("exclamation mark is below it") << QStringLiteral("stop!") << QStringLiteral("stop!");
+        QTest::newRow("closing parenthesis is below it") << QStringLiteral("(x)") << QStringLiteral("(x)");
+        QTest::newRow("empty message stays empty") << QString() << QString();
+    }
+
+    void errorPathAppendsAFullStop()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        TBK_ControlMain::ShowError(message);
+        QCOMPARE(f().errors, QStringList({shown}));
+    }
+
     void openDialogConfiguration()
     {
         f().Open();
