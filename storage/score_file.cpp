@@ -98,6 +98,15 @@ int ReadRecords(FILE *stream, LoadMode mode)
     }
 }
 
+// A day or month is two characters in the file, so the reader can find "-1" to "-9" there and
+// keeps their low 8 bits, 255 to 247. Printed back as a signed byte such a value reads the same
+// again ("-1"), instead of as "255", whose third digit would shift every later piece of the
+// line; 0 to 99 print exactly as before.
+int DatePieceValue(uint8_t piece)
+{
+    return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
+}
+
 }  // namespace
 
 bool LoadScoreFile(const char *fileName)
@@ -116,7 +125,7 @@ bool SaveScoreFile(int *failureErrno)
     AtomicFileWriter file(ScoreFileName);
     for (const ChartRecord &chart : ChartTable) {
         file.Print("%s\n", chart.name);
-        file.Print("%02d/%02d/%04d\n", chart.day, chart.month, chart.year);
+        file.Print("%02d/%02d/%04d\n", DatePieceValue(chart.day), DatePieceValue(chart.month), chart.year);
         file.Print("%d\n", chart.dpLost);
         file.Print("----------\n");
     }

@@ -26,6 +26,14 @@ private slots:
         QTest::newRow("smallest 32-bit") << QStringLiteral("-2147483648") << int(-2147483647 - 1);
         QTest::newRow("hex at the 32-bit limit wraps to -1") << QStringLiteral("$FFFFFFFF") << -1;
         QTest::newRow("hex 80000000 is the smallest") << QStringLiteral("0x80000000") << int(-2147483647 - 1);
+        QTest::newRow("minus zero") << QStringLiteral("-0") << 0;
+        QTest::newRow("plus sign at the 32-bit limit") << QStringLiteral("+2147483647") << 2147483647;
+        QTest::newRow("leading zeros before the 32-bit limit") << QStringLiteral("000000000002147483647") << 2147483647;
+        QTest::newRow("blanks then a sign") << QStringLiteral("  -42") << -42;
+        QTest::newRow("x hex at the signed limit") << QStringLiteral("x7FFFFFFF") << 2147483647;
+        QTest::newRow("hex one above the signed limit wraps") << QStringLiteral("$80000001") << -2147483647;
+        QTest::newRow("hex leading zeros beyond eight digits") << QStringLiteral("$000000001") << 1;
+        QTest::newRow("0x0 is 0") << QStringLiteral("0x0") << 0;
     }
 
     void converts()
@@ -55,6 +63,20 @@ private slots:
         QTest::newRow("decimal point") << QStringLiteral("1.5");
         QTest::newRow("other digits than ASCII") << QStringLiteral("\u0661\u0662");
         QTest::newRow("tab before digits") << QStringLiteral("\t5");
+        QTest::newRow("two signs") << QStringLiteral("+-5");
+        QTest::newRow("double minus") << QStringLiteral("--5");
+        QTest::newRow("sign before a hex prefix") << QStringLiteral("+$5");
+        QTest::newRow("sign after the dollar") << QStringLiteral("$-1");
+        QTest::newRow("sign after 0x") << QStringLiteral("0x-5");
+        QTest::newRow("blank inside the 0x prefix") << QStringLiteral("0 x5");
+        QTest::newRow("blank after the dollar") << QStringLiteral("$ 5");
+        QTest::newRow("x alone") << QStringLiteral("x");
+        QTest::newRow("X alone") << QStringLiteral("X");
+        QTest::newRow("0X alone") << QStringLiteral("0X");
+        QTest::newRow("two hex prefixes") << QStringLiteral("0x$5");
+        QTest::newRow("leading zeros before one above the limit") << QStringLiteral("0000000002147483648");
+        QTest::newRow("nine significant hex digits") << QStringLiteral("0x1FFFFFFFF");
+        QTest::newRow("far below the 32-bit limit") << QStringLiteral("-99999999999");
     }
 
     void rejects()

@@ -1,0 +1,57 @@
+// Every input the fuzzer ever tripped over, and the seed corpus, through the same checks, so
+// what was fixed stays fixed without a fuzzing toolchain.
+#include <QtTest>
+
+#include "chart_fixture.h"
+#include "score_file_round_trip.h"
+
+class TestFuzzRegressions : public QObject {
+    Q_OBJECT
+
+    ChartTableSnapshot pristine_;
+    std::unique_ptr<ScopedWorkDir> dir_;
+
+private slots:
+    void init()
+    {
+        pristine_.Restore();
+        dir_ = std::make_unique<ScopedWorkDir>();
+    }
+
+    void cleanup()
+    {
+        dir_.reset();
+        pristine_.Restore();
+    }
+
+    void inputStaysFixed_data()
+    {
+        QTest::addColumn<QString>("path");
+        int regressions = 0;
+        for (const char *folder : {"regressions", "corpus"}) {
+            QDir dir(QStringLiteral(BRISKO_FUZZ_DIR "/") + QString::fromLatin1(folder));
+            for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+                QTest::newRow(qPrintable(QStringLiteral("%1/%2").arg(QString::fromLatin1(folder), name)))
+                    << dir.filePath(name);
+                regressions += QByteArray(folder) == "regressions";
+            }
+        }
+        if (regressions == 0)
+            qFatal("no regression inputs found under %s", BRISKO_FUZZ_DIR);
+    }
+
+    void inputStaysFixed()
+    {
+        QFETCH(QString, path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ScoreFileRoundTrip roundTrip;
+        const std::string failure =
+            roundTrip.Check(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+        QVERIFY2(failure.empty(), failure.c_str());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFuzzRegressions)
+#include "tst_fuzz_regressions.moc"

@@ -1,0 +1,192 @@
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QtTest>
+
+#include "chart_fixture.h"
+#include "score_file.h"
+#include "score_versions.h"
+
+extern char **environ;
+
+namespace {
+
+constexpr int KillCount = 200;
+constexpr int LongestDelayMicroseconds = 6000;
+constexpr const char *TemporaryName = "Scores.txt.tmp";
+
+// A saver child that is killed and reaped however the test leaves the loop.
+class SaverProcess {
+public:
+    explicit SaverProcess(const QString &directory)
+    {
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        readyFd_ = ready[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ready[1], STDOUT_FILENO);
+        QByteArray dir = QFile::encodeName(directory);
+        char *argv[] = {const_cast<char *>(BRISKO_SCORE_SAVER), dir.data(), nullptr};
+        if (posix_spawn(&pid_, BRISKO_SCORE_SAVER, &actions, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(ready[1]);
+    }
+
+    ~SaverProcess()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Reap();
+        }
+        if (readyFd_ >= 0)
+            close(readyFd_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+
+    // True once the first save is complete; false if the child ended before that.
+    bool WaitUntilReady()
+    {
+        char byte = 0;
+        ssize_t got;
+        do
+            got = read(readyFd_, &byte, 1);
+        while (got < 0 && errno == EINTR);
+        return got == 1;
+    }
+
+    // The wait status of the child after SIGKILL.
+    int Kill()
+    {
+        kill(pid_, SIGKILL);
+        return Reap();
+    }
+
+private:
+    int Reap()
+    {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status;
+    }
+
+    pid_t pid_ = -1;
+    int readyFd_ = -1;
+};
+
+uint32_t SeedForThisRun()
+{
+    bool given = false;
+    uint32_t seed = qEnvironmentVariable("BRISKO_CRASH_SEED").toUInt(&given);
+    return given ? seed : std::random_device{}();
+}
+
+}  // namespace
+
+class TestCrashSave : public QObject {
+    Q_OBJECT
+
+    ChartTableSnapshot pristine_;
+    ChartOrder order_{};
+    std::unique_ptr<ScopedWorkDir> dir_;
+
+    void FreshTable()
+    {
+        pristine_.Restore();
+        InitChartTable(&order_);
+    }
+
+    // Empty when ChartTable holds exactly the scores of the given version.
+    static QString DifferenceFromVersion(uint32_t version)
+    {
+        ChartRecord loaded[ChartCount];
+        std::memcpy(loaded, ChartTable, sizeof loaded);
+        ApplyScoreVersion(version);
+        for (int i = 0; i < ChartCount; ++i) {
+            const ChartRecord &want = ChartTable[i];
+            const ChartRecord &got = loaded[i];
+            if (got.dpLost != want.dpLost || got.day != want.day || got.month != want.month || got.year != want.year)
+                return QStringLiteral("chart %1 is not from version %2: %3 %4/%5/%6 instead of %7 %8/%9/%10")
+                    .arg(i).arg(version)
+                    .arg(got.dpLost).arg(got.day).arg(got.month).arg(got.year)
+                    .arg(want.dpLost).arg(want.day).arg(want.month).arg(want.year);
+        }
+        return {};
+    }
+
+private slots:
+    void init()
+    {
+        FreshTable();
+        dir_ = std::make_unique<ScopedWorkDir>();
+    }
+
+    void cleanup()
+    {
+        dir_.reset();
+        pristine_.Restore();
+    }
+
+    void killedSaverLeavesOneWholeVersion()
+    {
+        const uint32_t seed = SeedForThisRun();
+        qInfo("seed %u (set BRISKO_CRASH_SEED to repeat the same kill times)", seed);
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> delay(0, LongestDelayMicroseconds);
+        int leftTemporary = 0;
+        uint32_t newestVersion = 0;
+
+        for (int run = 1; run <= KillCount; ++run) {
+            const QString where = QStringLiteral("kill %1 of %2, seed %3").arg(run).arg(KillCount).arg(seed);
+            {
+                SaverProcess saver(dir_->path());
+                QVERIFY2(saver.Started(), qPrintable(where));
+                QVERIFY2(saver.WaitUntilReady(), qPrintable(where + QStringLiteral(": the saver's first save failed")));
+                std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+                int status = saver.Kill();
+                QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
+                         qPrintable(where + QStringLiteral(": the saver ended before the kill")));
+            }
+
+            const QByteArray bytes = ReadBytes(ScoreFileName);
+            QVERIFY2(bytes.count('\n') == 4 * ChartCount && bytes.endsWith('\n'),
+                     qPrintable(where + QStringLiteral(": Scores.txt is not 1024 whole lines")));
+            FreshTable();
+            QVERIFY2(LoadScoreFile(), qPrintable(where));
+            const uint32_t version = ChartTable[0].dpLost;
+            QVERIFY2(version >= 1, qPrintable(where + QStringLiteral(": no saved version in Scores.txt")));
+            const QString difference = DifferenceFromVersion(version);
+            QVERIFY2(difference.isEmpty(), qPrintable(where + QStringLiteral(": ") + difference));
+            newestVersion = std::max(newestVersion, version);
+
+            // What a killed save leaves behind must not trip the next one.
+            leftTemporary += QFile::exists(TemporaryName);
+            QVERIFY2(SaveScoreFile(), qPrintable(where + QStringLiteral(": the next save failed")));
+            QVERIFY2(!QFile::exists(TemporaryName), qPrintable(where + QStringLiteral(": the next save left its temporary")));
+            FreshTable();
+            QVERIFY(LoadScoreFile());
+            QCOMPARE(uint32_t(ChartTable[0].dpLost), version);
+        }
+        qInfo("%d of %d kills left Scores.txt.tmp behind; the newest version seen was %u", leftTemporary, KillCount,
+              newestVersion);
+        // Kills that all fell between two saves would have proven nothing.
+        QVERIFY(leftTemporary > 0);
+        QVERIFY(newestVersion > 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSave)
+#include "tst_crash_save.moc"
