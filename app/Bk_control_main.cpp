@@ -21,7 +21,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include "chart_ordering.h"
 #include "dp_scoring.h"
@@ -126,11 +128,19 @@ void SetBackground(QWidget *widget, const QColor &colour)
     widget->setAutoFillBackground(true);
 }
 
-// Labels size themselves to their text, so a longer result never gets cut.
+constexpr char ResultNameProperty[] = "briskoResultName";
+
+// Labels size themselves to their text, so a longer result never gets cut. A screen reader
+// reads a label's accessible name instead of its text, so a result label's name carries the
+// value as well as what the value is.
 void SetLabelText(QLabel *label, const QString &text)
 {
     label->setText(text);
     label->adjustSize();
+    const QString resultName = label->property(ResultNameProperty).toString();
+    const QString value = text.trimmed();
+    if (!resultName.isEmpty())
+        label->setAccessibleName(value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value);
 }
 
 QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
@@ -153,6 +163,25 @@ void Describe(QWidget *widget, const QString &name, const QString &description)
 {
     widget->setAccessibleName(name);
     widget->setAccessibleDescription(description);
+}
+
+void DescribeResult(QLabel *label, const QString &name, const QString &description)
+{
+    label->setProperty(ResultNameProperty, name);
+    label->setAccessibleDescription(description);
+    SetLabelText(label, label->text());
+}
+
+// Only the one picture the screen needs is decoded: the drawn original on a plain screen, the
+// double-size one on a scaled screen, smoothly resized for scales other than 2.
+QPixmap BriskoPicture(QSize size, qreal ratio)
+{
+    QPixmap picture(ratio > 1.0 ? QStringLiteral(":/brisko@2x.png") : QStringLiteral(":/brisko.png"));
+    const QSize deviceSize = (QSizeF(size) * ratio).toSize();
+    if (picture.size() != deviceSize)
+        picture = picture.scaled(deviceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture.setDevicePixelRatio(ratio);
+    return picture;
 }
 
 ChartRecord *ChartOfRow(const QTreeWidgetItem *item)
@@ -292,6 +321,8 @@ void TBK_ControlMain::BuildWarningPanel()
 
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
     ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
+    Describe(PanelWarning, QStringLiteral("Warning"),
+             QStringLiteral("The new result loses more DP than the stored score; continue?"));
     Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
              QStringLiteral("Stores the new result although it loses more DP than the stored score"));
     Describe(ButtonWarningNO, QStringLiteral("Keep the stored score"),
@@ -306,12 +337,9 @@ void TBK_ControlMain::BuildInsertPanel()
     PanelInsert->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelInsert, WindowGreen);
 
-    ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));
-    QIcon picture;
-    picture.addFile(QStringLiteral(":/brisko.png"), QSize(165, 338));
-    picture.addFile(QStringLiteral(":/brisko@2x.png"), QSize(330, 676));
-    ImageBrisko->setPixmap(picture.pixmap(QSize(165, 338), devicePixelRatioF()));
-    ImageBrisko->setAccessibleName(QStringLiteral("Brisko Calculator picture"));
+    ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));  // drawn once shown
+    Describe(ImageBrisko, QStringLiteral("Brisko Calculator picture"),
+             QStringLiteral("Artwork: a dance pad with arrows under the program's name"));
 
     Bevel1 = MakeControl<QFrame>(PanelInsert, "Bevel1", QRect(180, 161, 160, 10));
     Bevel2 = MakeControl<QFrame>(PanelInsert, "Bevel2", QRect(180, 275, 160, 10));
@@ -326,7 +354,6 @@ void TBK_ControlMain::BuildInsertPanel()
     BuildButtons();
     BuildScoreList();
     BuildTotalsPanel();
-    BuildOpenDialog();
     SetTabOrder();
 }
 
@@ -387,10 +414,14 @@ void TBK_ControlMain::BuildResultLabels()
                                 WindowFont(SmallPixels, true));
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetTextColour(label, ResultRed);
-    Describe(LabelDPFreeze, QStringLiteral("Max DP and freezes"), QStringLiteral("The chart's maximum DP and its freeze count"));
-    Describe(LabelDPMissResult, QStringLiteral("DP lost"), QStringLiteral("DP lost by the play typed in the entry fields"));
-    Describe(LabelRankResult, QStringLiteral("Rank"), QStringLiteral("Rank letters of the play typed in the entry fields"));
-    Describe(LabelPercResult, QStringLiteral("Percentage"), QStringLiteral("Percentage of the chart's DP kept by the play"));
+    DescribeResult(LabelDPFreeze, QStringLiteral("Max DP and freezes"),
+                   QStringLiteral("The chart's maximum DP and its freeze count"));
+    DescribeResult(LabelDPMissResult, QStringLiteral("DP lost"),
+                   QStringLiteral("DP lost by the play typed in the entry fields"));
+    DescribeResult(LabelRankResult, QStringLiteral("Rank"),
+                   QStringLiteral("Rank letters of the play typed in the entry fields"));
+    DescribeResult(LabelPercResult, QStringLiteral("Percentage"),
+                   QStringLiteral("Percentage of the chart's DP kept by the play"));
 }
 
 void TBK_ControlMain::BuildButtons()
@@ -403,6 +434,9 @@ void TBK_ControlMain::BuildButtons()
     ButtonCompareReset->setEnabled(false);
     for (QPushButton *button : {ButtonFilePrint, ButtonCompare, ButtonCompareReset})
         button->setFocusPolicy(Qt::ClickFocus);  // reached by click or mnemonic, not by Tab
+    // "&Miss" and "Co&mpare" share Alt+M; the window decides where it goes (MissOrCompareMnemonic).
+    LabelMiss->installEventFilter(this);
+    ButtonCompare->installEventFilter(this);
 
     Describe(ButtonInsert, QStringLiteral("Insert score"),
              QStringLiteral("Stores the result with today's date as the chart's score and saves Scores.txt"));
@@ -470,14 +504,18 @@ void TBK_ControlMain::BuildTotalsPanel()
         SetTextColour(label, TotalsBlack);
         SetBackground(label, PanelSilver);
     }
-    Describe(LabelTotalRanks, QStringLiteral("Rank totals"),
-             QStringLiteral("How many charts stand at each rank, or won, lost and drawn in comparison mode"));
-    Describe(LabelTotalDP, QStringLiteral("DP totals"),
-             QStringLiteral("DP gained over all charts, the overall percentage and the DP missed, or the comparison margins"));
+    DescribeResult(LabelTotalRanks, QStringLiteral("Rank totals"),
+                   QStringLiteral("How many charts stand at each rank, or won, lost and drawn in comparison mode"));
+    DescribeResult(LabelTotalDP, QStringLiteral("DP totals"),
+                   QStringLiteral("DP gained over all charts, the overall percentage and the DP missed, or the comparison margins"));
 }
 
-void TBK_ControlMain::BuildOpenDialog()
+// The dialog is a whole window of its own, and building it would take a third of the start-up
+// time and 4 MiB for a command many players never use; it is built on the first Compare.
+QFileDialog &TBK_ControlMain::OpenDialogEnemy()
 {
+    if (OpenDialog_Enemy != nullptr)
+        return *OpenDialog_Enemy;
     OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
     OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
     OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
@@ -486,6 +524,7 @@ void TBK_ControlMain::BuildOpenDialog()
     OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
     OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
     OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+    return *OpenDialog_Enemy;
 }
 
 void TBK_ControlMain::SetTabOrder()
@@ -646,8 +685,42 @@ bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return FocusNextOnEnte
 bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoOK); }
 bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, ButtonInsert); }
 
+// Qt hands an ambiguous mnemonic to its owners in turn, whatever has the focus, and remembers
+// the turn across presses: left alone, every second Alt+M would land on Compare even when the
+// player wants the Miss field. Here the focus decides: Alt+M goes to MemoMiss, and from
+// MemoMiss on to ButtonCompare, which Space or Enter then presses.
+void TBK_ControlMain::MissOrCompareMnemonic()
+{
+    QWidget *target = MemoMiss->hasFocus() ? static_cast<QWidget *>(ButtonCompare) : MemoMiss;
+    target->setFocus(Qt::ShortcutFocusReason);
+    setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void TBK_ControlMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    QWindow *window = windowHandle();
+    if (window == nullptr || window == pictureWindow)
+        return;
+    pictureWindow = window;
+    connect(window, &QWindow::screenChanged, this, Guarded([this] { ShowPicture(); }));
+    ShowPicture();
+}
+
+// The picture is drawn for the device pixel ratio of the screen the window is on, so that it
+// stays sharp when the window moves to a screen with another scale.
+void TBK_ControlMain::ShowPicture()
+{
+    ImageBrisko->setPixmap(BriskoPicture(ImageBrisko->size(), devicePixelRatioF()));
+}
+
 bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Shortcut && (watched == LabelMiss || watched == ButtonCompare) &&
+        static_cast<QShortcutEvent *>(event)->isAmbiguous()) {
+        Guarded([this] { MissOrCompareMnemonic(); })();
+        return true;
+    }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
@@ -734,7 +807,7 @@ void TBK_ControlMain::ButtonWarningNOClick()
 void TBK_ControlMain::ButtonCompareClick()
 {
     QString fileName;
-    if (!FileChooserSlot()(*OpenDialog_Enemy, fileName))
+    if (!FileChooserSlot()(OpenDialogEnemy(), fileName))
         return;
     if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
         return;

@@ -18,6 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QWindow;
 
 class TBK_ControlMain : public QWidget {
     Q_OBJECT
@@ -42,6 +43,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void BuildWarningPanel();
@@ -51,7 +53,6 @@ private:
     void BuildButtons();
     void BuildScoreList();
     void BuildTotalsPanel();
-    void BuildOpenDialog();
     void SetTabOrder();
     void PlaceCentredOnScreen();
 
@@ -90,6 +91,9 @@ private:
     void ShowEntryPanel();
     void SetLastColumnCaption(const QString &caption);
     bool FocusNextOnEnter(QKeyEvent *event, QWidget *next);
+    void MissOrCompareMnemonic();
+    void ShowPicture();
+    QFileDialog &OpenDialogEnemy();
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
@@ -97,6 +101,7 @@ private:
     bool sortAscending = true;
     uint16_t pendingDpLost = 0;
     bool compareMode = false;
+    QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;

@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
     try {
         QApplication application(argc, argv);
         QApplication::setApplicationName(QString::fromLatin1(TBK_ControlMain::ApplicationTitle()));
-        QApplication::setDesktopFileName(QStringLiteral("brisko-calculator"));
+        QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
         return RunWindow();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "%s\n", error.what());  // no toolkit left to show it

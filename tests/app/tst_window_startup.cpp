@@ -256,13 +256,26 @@ private slots:
     void openDialogConfiguration()
     {
         f().Open();
-        auto *dialog = f().Find<QFileDialog>("OpenDialog_Enemy");
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Open for comparison"));
-        QCOMPARE(dialog->nameFilters(), QStringList({"Score files (*.txt)"}));
-        QCOMPARE(dialog->defaultSuffix(), QStringLiteral("txt"));
-        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(dialog->viewMode(), QFileDialog::Detail);
-        QVERIFY(!dialog->isVisible());
+        QFileDialog *shown = nullptr;
+        TBK_ControlMain::SetComparisonFileChooser([&](QFileDialog &dialog, QString &) {
+            shown = &dialog;
+            return false;  // the player cancels
+        });
+        for (int click = 0; click < 2; ++click) {
+            QTest::mouseClick(f().Button("ButtonCompare"), Qt::LeftButton);
+            QVERIFY(shown != nullptr);
+            QCOMPARE(shown->objectName(), QStringLiteral("OpenDialog_Enemy"));
+            QCOMPARE(shown->windowTitle(), QStringLiteral("Open for comparison"));
+            QCOMPARE(shown->nameFilters(), QStringList({"Score files (*.txt)"}));
+            QCOMPARE(shown->defaultSuffix(), QStringLiteral("txt"));
+            QCOMPARE(shown->fileMode(), QFileDialog::ExistingFile);
+            QCOMPARE(shown->acceptMode(), QFileDialog::AcceptOpen);
+            QCOMPARE(shown->viewMode(), QFileDialog::Detail);
+            QCOMPARE(shown->directory().absolutePath(), QDir::currentPath());
+        }
+        QCOMPARE(f().window().findChildren<QFileDialog *>().size(), 1);  // built once, then reused
+        QCOMPARE(f().Find<QFileDialog>("OpenDialog_Enemy"), shown);
+        QCOMPARE(f().List()->headerItem()->text(5), QStringLiteral("%"));  // cancelled: nothing changed
     }
 };
 

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Packs the current build with CPack into a temporary directory and inspects the .deb with
+# dpkg-deb: name, version, the files it installs, and dependencies that cover every library the
+# program loads.
+#   test_deb.sh BUILD_DIR APP_ID VERSION
+set -uo pipefail
+. "$(dirname "$0")/common.sh"
+build=$1 app_id=$2 version=$3
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log" >&2
+    fail "cpack failed"
+    finish
+fi
+debs=("$work"/*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    fail "cpack made no single .deb: ${debs[*]}"
+    finish
+fi
+deb=${debs[0]}
+arch=$(dpkg --print-architecture)
+[ "$(basename "$deb")" = "brisko-calculator_${version}_$arch.deb" ] || fail "unexpected file name $(basename "$deb")"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = brisko-calculator ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
+[ -n "$(field Description)" ] || fail "no Description"
+[ "$(field Recommends)" = fonts-liberation2 ] || fail "Recommends is '$(field Recommends)'"
+
+contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort)
+if [ "$contents" != "$(expected_files "$app_id")" ]; then
+    fail "the package's files differ from the expected list:"
+    diff <(expected_files "$app_id") <(echo "$contents") >&2
+fi
+owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
+[ "$owners" = root/root ] || fail "files are not owned by root: $owners"
+
+# Every package in Depends, without its version.
+depends=$(field Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/[[:space:]]//g' | sed '/^$/d' | sort -u)
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
+    grep -qx "$package" <<<"$depends" || fail "Depends lacks $package: $(field Depends)"
+done
+field Depends | grep -Eq 'libqt6widgets6 \(>= 6\.' || fail "Depends gives no Qt 6 version: $(field Depends)"
+
+# Each library the packed program links directly comes from a package it depends on; those
+# packages bring their own dependencies.
+dpkg-deb -x "$deb" "$work/root"
+packed="$work/root/usr/bin/brisko-calculator"
+needed=$(readelf -d "$packed" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[ -n "$needed" ] || fail "the packed program links no shared library"
+for library in $needed; do
+    path=$(ldd "$packed" | awk -v lib="$library" '$1 == lib && $2 == "=>" {print $3}')
+    if [ -z "$path" ] || [ "$path" = "not" ]; then
+        fail "$library is not found on this machine"
+        continue
+    fi
+    owner=$(dpkg -S "$(realpath "$path")" 2>/dev/null | head -n 1 | cut -d: -f1)
+    [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1)
+    grep -qx "$owner" <<<"$depends" || fail "$library comes from ${owner:-no package}, which Depends does not name"
+done
+finish

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Installs the build into a staging prefix and checks every installed file; then starts the
+# staged program as a desktop does, from the launcher through gio, from another directory, and
+# checks that it runs in the home directory, where Scores.txt belongs.
+#   test_install.sh BUILD_DIR SOURCE_DIR APP_ID
+set -uo pipefail
+. "$(dirname "$0")/common.sh"
+build=$1 source=$2 app_id=$3
+
+stage=$(mktemp -d)
+program_pid=""
+cleanup()
+{
+    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+    rm -rf "$stage"
+}
+trap cleanup EXIT
+
+prefix="$stage/usr"
+if ! cmake --install "$build" --prefix "$prefix" >"$stage/install.log" 2>&1; then
+    cat "$stage/install.log" >&2
+    fail "cmake --install failed"
+    finish
+fi
+
+installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
+if [ "$installed" != "$(expected_files "$app_id")" ]; then
+    fail "installed files differ from the expected list:"
+    diff <(expected_files "$app_id") <(echo "$installed") >&2
+fi
+
+program="$prefix/bin/brisko-calculator"
+[ -x "$program" ] || fail "the program is not executable"
+file -b "$program" | grep -q '^ELF 64-bit LSB pie executable' || fail "the program is no executable: $(file -b "$program")"
+# The window reports the application id, so the desktop can match it to its launcher.
+grep -aq "$app_id" "$program" || fail "the program does not carry the application id $app_id"
+
+launcher="$prefix/share/applications/$app_id.desktop"
+[ "$(desktop_key "$launcher" Name)" = "Brisko Calculator" ] || fail "launcher Name is not Brisko Calculator"
+[ "$(desktop_key "$launcher" Icon)" = "$app_id" ] || fail "launcher Icon is not $app_id"
+[ -n "$(desktop_key "$launcher" Comment)" ] || fail "launcher has no Comment"
+desktop_key "$launcher" Categories | grep -q '^Game;' || fail "launcher is not in the Game category"
+
+metainfo="$prefix/share/metainfo/$app_id.metainfo.xml"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
+    || fail "the metainfo does not name the installed launcher"
+
+icons="$prefix/share/icons/hicolor"
+cmp -s "$icons/scalable/apps/$app_id.svg" "$source/resources/brisko-icon.svg" || fail "the scalable icon is not brisko-icon.svg"
+for size in 16 32 48 64 128 256; do
+    icon="$icons/${size}x${size}/apps/$app_id.png"
+    file -b "$icon" | grep -q "^PNG image data, $size x $size," || fail "$icon is not a ${size}x${size} PNG: $(file -b "$icon")"
+    # the same picture as the window icon, which the program has compiled in from resources/icons
+    cmp -s "$icon" "$source/resources/icons/$size.png" || fail "$icon differs from resources/icons/$size.png"
+done
+
+if ! command -v gio >/dev/null; then
+    fail "gio (libglib2.0-bin) is missing: cannot start the launcher"
+    finish
+fi
+home="$stage/home of a player"
+mkdir -p "$home"
+(cd / && env HOME="$home" PATH="$prefix/bin:$PATH" QT_QPA_PLATFORM=offscreen gio launch "$launcher") \
+    || fail "gio launch failed"
+for _ in $(seq 100); do
+    for proc in /proc/[0-9]*; do
+        if [ "$(readlink "$proc/exe" 2>/dev/null)" = "$program" ]; then
+            program_pid=${proc#/proc/}
+            break 2
+        fi
+    done
+    sleep 0.1
+done
+if [ -z "$program_pid" ]; then
+    fail "the launcher did not start $program"
+else
+    sleep 0.5  # still running: it did not stop at start-up
+    kill -0 "$program_pid" 2>/dev/null || fail "the program stopped right after start"
+    cwd=$(readlink "/proc/$program_pid/cwd")
+    [ "$cwd" = "$home" ] || fail "the program runs in '$cwd', not in the home directory '$home'"
+fi
+finish
