@@ -5,15 +5,6 @@
 
 #include "window_fixture.h"
 
-namespace {
-
-QByteArray Record(const char *title, const char *date, int dp)
-{
-    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
-}
-
-}  // namespace
-
 // What a screen reader is told: it reads the accessibility interfaces, not the widgets.
 class TestWindowAccessibility : public QObject {
     Q_OBJECT
@@ -117,7 +108,7 @@ private slots:
     // values in their names and follow every change.
     void resultNamesFollowTheResults()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         QCOMPARE(Name("LabelDPMissResult"), QStringLiteral("DP lost: 10"));
@@ -139,7 +130,7 @@ private slots:
 
     void comparisonTotalsAreRead()
     {
-        QVERIFY(WriteBytes("friend.txt", Record("ABSOLUTE", "01/01/2006", 17)));
+        QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
         TBK_ControlMain::SetComparisonFileChooser([](QFileDialog &, QString &chosen) {
             chosen = QStringLiteral("friend.txt");
             return true;
@@ -152,7 +143,7 @@ private slots:
 
     void listCellsAreReadWithTheirColumns()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         QAccessibleTableInterface *table = Accessible("ListViewScores")->tableInterface();

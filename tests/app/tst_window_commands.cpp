@@ -2,15 +2,6 @@
 
 #include "window_fixture.h"
 
-namespace {
-
-QByteArray Record(const char *title, const char *date, int dp)
-{
-    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
-}
-
-}  // namespace
-
 class TestWindowCommands : public QObject {
     Q_OBJECT
 
@@ -47,7 +38,7 @@ private slots:
 
     void compareWithTheOwnFile()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         f().Click("ButtonInsert");  // writes all 256 charts
@@ -69,8 +60,8 @@ private slots:
 
     void partialFileComparesTheRestAgainstZero()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10) + Record("1998", "06/09/2005", 30)));
-        QVERIFY(WriteBytes("rival.txt", Record("ABSOLUTE", "01/01/2006", 17) + Record("1998", "01/01/2006", 23)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10) + ScoreRecord("1998", "06/09/2005", 30)));
+        QVERIFY(WriteBytes("rival.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17) + ScoreRecord("1998", "01/01/2006", 23)));
         f().Open();
         Compare("rival.txt");
         QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral("   -7"));
@@ -87,8 +78,8 @@ private slots:
 
     void secondFileOverwritesOnlyTheChartsItNames()
     {
-        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 17) + Record("1998", "01/01/2006", 23)));
-        QVERIFY(WriteBytes("b.txt", Record("1998", "01/01/2006", 600)));
+        QVERIFY(WriteBytes("a.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17) + ScoreRecord("1998", "01/01/2006", 23)));
+        QVERIFY(WriteBytes("b.txt", ScoreRecord("1998", "01/01/2006", 600)));
         f().Open();
         Compare("a.txt");
         f().Click("ButtonCompareReset");
@@ -104,7 +95,7 @@ private slots:
 
     void cancelledOrUnmatchedComparisonChangesNothing()
     {
-        QVERIFY(WriteBytes("nothing.txt", Record("No Such Song", "01/01/2006", 1)));
+        QVERIFY(WriteBytes("nothing.txt", ScoreRecord("No Such Song", "01/01/2006", 1)));
         QVERIFY(WriteBytes("empty.txt", QByteArray()));
         f().Open();
         const QString totals = f().LabelText("LabelTotalDP");
@@ -118,7 +109,7 @@ private slots:
         QVERIFY(f().errors.isEmpty());
 
         // in comparison mode a failed second file keeps the mode and the earlier values
-        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 17)));
+        QVERIFY(WriteBytes("a.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
         Compare("a.txt");
         Compare("nothing.txt");
         QCOMPARE(LastCaption(), QStringLiteral("Diff."));
@@ -128,7 +119,7 @@ private slots:
 
     void resetKeepsTheDifferenceOrderUntilTheNextClick()
     {
-        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 600)));
+        QVERIFY(WriteBytes("a.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 600)));
         f().Open();
         Compare("a.txt");
         f().ClickHeader(5);
@@ -142,7 +133,7 @@ private slots:
 
     void insertInComparisonModeRefreshesTheTallies()
     {
-        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 20)));
+        QVERIFY(WriteBytes("a.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 20)));
         f().Open();
         Compare("a.txt");
         f().ClickRow("ABSOLUTE");
@@ -154,8 +145,8 @@ private slots:
 
     void filePrintUsesDisplayOrderAndOwnValues()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
-        QVERIFY(WriteBytes("a.txt", Record("ABSOLUTE", "01/01/2006", 600)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("a.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 600)));
         f().Open();
         f().ClickHeader(4);
         f().Click("ButtonFilePrint");

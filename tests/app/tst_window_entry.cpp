@@ -4,10 +4,6 @@
 
 namespace {
 
-QByteArray Record(const char *title, const char *date, int dp)
-{
-    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
-}
 
 QString Today(const char *format)
 {
@@ -85,7 +81,7 @@ private slots:
 
     void equalResultIsStoredWithoutWarning()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         f().Click("ButtonInsert");
@@ -96,7 +92,7 @@ private slots:
 
     void worseResultWarnsThenCancelOrStore()
     {
-        const QByteArray file = Record("ABSOLUTE", "06/09/2005", 10);
+        const QByteArray file = ScoreRecord("ABSOLUTE", "06/09/2005", 10);
         QVERIFY(WriteBytes("Scores.txt", file));
         f().Open();
         f().ClickRow("ABSOLUTE");
@@ -138,7 +134,7 @@ private slots:
 
     void conversionErrorIsReportedOncePerRecalculation()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         QCOMPARE(f().LabelText("LabelDPMissResult"), QStringLiteral("10"));
@@ -186,7 +182,7 @@ private slots:
 
     void goodCountCarriesOverToTheNextChart()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("1998", "06/09/2005", 20)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("1998", "06/09/2005", 20)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         f().Type("MemoGood", "3");
@@ -217,7 +213,7 @@ private slots:
 
     void buttonsArePressedBySpaceAndEnter()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
         f().Type("MemoGreat", "11");
@@ -228,7 +224,7 @@ private slots:
         QCOMPARE(f().FocusName(), QStringLiteral("ButtonWarningNO"));
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);  // Cancel
         QVERIFY(!WarningShown());
-        QCOMPARE(ReadBytes("Scores.txt"), Record("ABSOLUTE", "06/09/2005", 10));
+        QCOMPARE(ReadBytes("Scores.txt"), ScoreRecord("ABSOLUTE", "06/09/2005", 10));
 
         f().Button("ButtonInsert")->setFocus();
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);

@@ -5,10 +5,6 @@
 
 namespace {
 
-QByteArray Record(const char *title, const char *date, int dp)
-{
-    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
-}
 
 QByteArray Today()
 {
@@ -138,7 +134,7 @@ private slots:
     {
         QFETCH(QList<int>, keys);
         QFETCH(bool, stored);
-        const QByteArray file = Record("ABSOLUTE", "06/09/2005", 10);
+        const QByteArray file = ScoreRecord("ABSOLUTE", "06/09/2005", 10);
         QVERIFY(WriteBytes("Scores.txt", file));
         f().Open();
         DownToAbsolute();
@@ -193,7 +189,7 @@ private slots:
     // from the field, Alt+M goes on to Compare.
     void altMReachesMissFirstAndThenCompare()
     {
-        QVERIFY(WriteBytes("friend.txt", Record("ABSOLUTE", "01/01/2006", 20)));
+        QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 20)));
         AnswerDialogWith(QStringLiteral("friend.txt"));
         f().Open();
         Alt(Qt::Key_M);

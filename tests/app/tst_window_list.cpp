@@ -1,14 +1,5 @@
 #include "window_fixture.h"
 
-namespace {
-
-QByteArray Record(const char *title, const char *date, int dp)
-{
-    return QByteArray(title) + "\n" + date + "\n" + QByteArray::number(dp) + "\n----------\n";
-}
-
-}  // namespace
-
 class TestWindowList : public QObject {
     Q_OBJECT
 
@@ -18,11 +9,11 @@ class TestWindowList : public QObject {
     // A few scores with ties in date, DP lost and percentage.
     void OpenWithScores()
     {
-        QByteArray file = Record(".59", "06/09/2005", 20)           // 96.36
-                          + Record("1998", "06/09/2005", 20)        // 96.96: same DP, higher percentage
-                          + Record("ABSOLUTE", "02/01/2005", 0)     // perfect
-                          + Record("5.1.1.", "31/12/2004", 206)     // scored, everything lost: N/A
-                          + Record("YOZORA NO MUKO", "07/09/2005", 40);
+        QByteArray file = ScoreRecord(".59", "06/09/2005", 20)           // 96.36
+                          + ScoreRecord("1998", "06/09/2005", 20)        // 96.96: same DP, higher percentage
+                          + ScoreRecord("ABSOLUTE", "02/01/2005", 0)     // perfect
+                          + ScoreRecord("5.1.1.", "31/12/2004", 206)     // scored, everything lost: N/A
+                          + ScoreRecord("YOZORA NO MUKO", "07/09/2005", 40);
         QVERIFY(WriteBytes("Scores.txt", file));
         f().Open();
     }
@@ -58,7 +49,7 @@ private slots:
 
     void storedLossAboveMaxDpShowsItsValue()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record(".59", "06/09/2005", 9999)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(".59", "06/09/2005", 9999)));
         f().Open();
         QCOMPARE(f().RowTexts(0), QStringList({".59", "06/09/2005", "38", "E", "9999", "00.00"}));
     }

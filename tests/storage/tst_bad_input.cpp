@@ -10,10 +10,6 @@ namespace {
 
 constexpr int OneMebibyte = 1 << 20;
 
-QByteArray Record(const QByteArray &title, const QByteArray &date, const QByteArray &dp, const QByteArray &end = "\n")
-{
-    return title + end + date + end + dp + end + "----------" + end;
-}
 
 QByteArray Bytes(const char *text, int size)
 {
@@ -72,7 +68,7 @@ private slots:
         QTest::addColumn<bool>("matched");
         QTest::addColumn<int>("absoluteDp");  // -1: ABSOLUTE stays unscored
 
-        const QByteArray absolute = Record("ABSOLUTE", "06/09/2005", "10");
+        const QByteArray absolute = ScoreRecord("ABSOLUTE", "06/09/2005", "10");
         const QByteArray mebibyteLine(OneMebibyte, 'A');
         // 2^20 characters read 127 at a time are 8257 pieces, one past a whole number of records
         QTest::newRow("1 MiB single line without a line end") << mebibyteLine << false << -1;
@@ -84,19 +80,19 @@ private slots:
         QTest::newRow("carriage returns alone: the whole file is one line")
             << QByteArray("ABSOLUTE\r06/09/2005\r10\r----------\r") << false << -1;
         QTest::newRow("NUL right after the title still matches")
-            << Record(Bytes("ABSOLUTE\0junk", 13), "06/09/2005", "10") << true << 10;
-        QTest::newRow("NUL inside the title cuts it short") << Record(Bytes("ABSO\0LUTE", 9), "06/09/2005", "10") << false << -1;
-        QTest::newRow("NUL first on the title line") << Record(Bytes("\0ABSOLUTE", 9), "06/09/2005", "10") << false << -1;
-        QTest::newRow("byte above 127 after the title") << Record("ABSOLUTE\xa0", "06/09/2005", "10") << false << -1;
-        QTest::newRow("UTF-8 accent in the title") << Record("ABSOLUT\xc3\x89", "06/09/2005", "10") << false << -1;
+            << ScoreRecord(Bytes("ABSOLUTE\0junk", 13), "06/09/2005", "10") << true << 10;
+        QTest::newRow("NUL inside the title cuts it short") << ScoreRecord(Bytes("ABSO\0LUTE", 9), "06/09/2005", "10") << false << -1;
+        QTest::newRow("NUL first on the title line") << ScoreRecord(Bytes("\0ABSOLUTE", 9), "06/09/2005", "10") << false << -1;
+        QTest::newRow("byte above 127 after the title") << ScoreRecord("ABSOLUTE\xa0", "06/09/2005", "10") << false << -1;
+        QTest::newRow("UTF-8 accent in the title") << ScoreRecord("ABSOLUT\xc3\x89", "06/09/2005", "10") << false << -1;
         QTest::newRow("8-bit junk record before a good one")
-            << Record("\xe9\xe8\xff", "\x80/\x81/\xfe", "\xff") + absolute << true << 10;
+            << ScoreRecord("\xe9\xe8\xff", "\x80/\x81/\xfe", "\xff") + absolute << true << 10;
         QTest::newRow("tail of an overlong separator read as the next title")
             << QByteArray("No Such Song\n01/01/2001\n1\n") + QByteArray(127, '-') + absolute << true << 10;
         QTest::newRow("blank line before the first record puts every record out of step")
-            << "\n" + absolute + Record("1998", "01/02/2006", "5") << false << -1;
+            << "\n" + absolute + ScoreRecord("1998", "01/02/2006", "5") << false << -1;
         QTest::newRow("missing separator: the next title is read as the separator")
-            << QByteArray("ABSOLUTE\n06/09/2005\n10\n") + Record("1998", "01/02/2006", "5") << true << 10;
+            << QByteArray("ABSOLUTE\n06/09/2005\n10\n") + ScoreRecord("1998", "01/02/2006", "5") << true << 10;
     }
 
     void strangeFiles()
@@ -138,7 +134,7 @@ private slots:
         // With the title read as two lines, the filler's two lines end its record and
         // ABSOLUTE's record starts in step.
         QVERIFY(WriteBytes(ScoreFileName, QByteArray(length, 'T') + "\n06/09/2005\n10\n" +
-                                              Record("ABSOLUTE", "07/09/2005", "3")));
+                                              ScoreRecord("ABSOLUTE", "07/09/2005", "3")));
         QCOMPARE(LoadScoreFile(), matched);
         QCOMPARE(int(Chart("ABSOLUTE").dpLost), matched ? 3 : int(Chart("ABSOLUTE").maxDp));
     }
@@ -169,7 +165,7 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(int, dpLost);
-        QVERIFY(WriteBytes(ScoreFileName, Record("ABSOLUTE", "06/09/2005", line)));
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "06/09/2005", line)));
         QVERIFY(LoadScoreFile());
         QCOMPARE(int(Chart("ABSOLUTE").dpLost), dpLost);
         FreshTable();
@@ -206,7 +202,7 @@ private slots:
         QFETCH(int, month);
         QFETCH(int, year);
         QFETCH(int, dpLost);
-        QVERIFY(WriteBytes(ScoreFileName, Record("ABSOLUTE", line, "10")));
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", line, "10")));
         QVERIFY(LoadScoreFile());
         const ChartRecord &absolute = Chart("ABSOLUTE");
         QCOMPARE(int(absolute.day), day);
@@ -218,7 +214,7 @@ private slots:
     // A day or month read from "-1" is 255; the save must write it so that it reads back as 255.
     void negativeDatePiecesSurviveASave()
     {
-        QVERIFY(WriteBytes(ScoreFileName, Record("ABSOLUTE", "-1/-9/2005", "10")));
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "-1/-9/2005", "10")));
         QVERIFY(LoadScoreFile());
         QVERIFY(SaveScoreFile());
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n-1/-9/2005\n10\n----------\n"));
@@ -240,7 +236,7 @@ private slots:
         const QByteArray lines[] = {"ABSOLUTE", "06/09/2005", "10", "----------"};
         for (const QByteArray &end : {QByteArray("\n"), QByteArray("\r\n")}) {
             const QByteArray endName = end == "\n" ? "LF" : "CRLF";
-            const QByteArray first = Record("1998", "01/02/2006", "5", end);
+            const QByteArray first = ScoreRecord("1998", "01/02/2006", "5", end);
             QByteArray whole;
             for (int line = 0; line < 4; ++line) {
                 const QByteArray text = lines[line] + end;

@@ -3,15 +3,6 @@
 #include "chart_fixture.h"
 #include "score_file.h"
 
-namespace {
-
-QByteArray Record(const QByteArray &title, const QByteArray &date, const QByteArray &dp, const QByteArray &end = "\n")
-{
-    return title + end + date + end + dp + end + "----------" + end;
-}
-
-}  // namespace
-
 class TestScoreFile : public QObject {
     Q_OBJECT
 
@@ -83,7 +74,7 @@ private slots:
 
     void oneRecordOwnAndComparison()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", "10")));
         QVERIFY(LoadScoreFile());
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 0);
@@ -97,7 +88,7 @@ private slots:
 
     void crlfLinesReadTheSame()
     {
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", "10", "\r\n") + Record("1998", "01/02/2006", "5", "\r\r\n")));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", "10", "\r\n") + ScoreRecord("1998", "01/02/2006", "5", "\r\r\n")));
         QVERIFY(LoadScoreFile());
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);
         expectOwn("1998", 5, 1, 2, 2006);
@@ -108,10 +99,10 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("result");
         QTest::addColumn<int>("absoluteDp");
-        QTest::newRow("lower-case title skipped") << Record("absolute", "06/09/2005", "10") << false << 622;
-        QTest::newRow("title with trailing blank skipped") << Record("ABSOLUTE ", "06/09/2005", "10") << false << 622;
-        QTest::newRow("unknown title skipped, later record read") << Record("No Such Song", "01/01/2001", "1") + Record("ABSOLUTE", "06/09/2005", "10") << true << 10;
-        QTest::newRow("duplicate title: later record wins") << Record("ABSOLUTE", "06/09/2005", "10") + Record("ABSOLUTE", "07/09/2005", "3") << true << 3;
+        QTest::newRow("lower-case title skipped") << ScoreRecord("absolute", "06/09/2005", "10") << false << 622;
+        QTest::newRow("title with trailing blank skipped") << ScoreRecord("ABSOLUTE ", "06/09/2005", "10") << false << 622;
+        QTest::newRow("unknown title skipped, later record read") << ScoreRecord("No Such Song", "01/01/2001", "1") + ScoreRecord("ABSOLUTE", "06/09/2005", "10") << true << 10;
+        QTest::newRow("duplicate title: later record wins") << ScoreRecord("ABSOLUTE", "06/09/2005", "10") + ScoreRecord("ABSOLUTE", "07/09/2005", "3") << true << 3;
         QTest::newRow("empty file") << QByteArray() << false << 622;
         QTest::newRow("only line ends") << QByteArray("\n\n\n\n\n\n\n\n\n") << false << 622;
     }
@@ -147,7 +138,7 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(int, dpLost);
-        QVERIFY(WriteBytes("Scores.txt", Record("ABSOLUTE", "06/09/2005", line)));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", line)));
         QVERIFY(LoadScoreFile());
         QCOMPARE(int(Chart("ABSOLUTE").dpLost), dpLost);
     }
@@ -179,7 +170,7 @@ private slots:
         // The title matches "1998" up to its first NUL byte and leaves digits at positions 3 and
         // 6 of the reused line buffer: a short date line must not pick them up.
         const QByteArray paddedTitle("1998\0\0" "2013", 10);
-        QVERIFY(WriteBytes("Scores.txt", Record(paddedTitle, line, "10")));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(paddedTitle, line, "10")));
         QVERIFY(LoadScoreFile());
         expectOwn("1998", 10, day, month, year);
     }
@@ -216,7 +207,7 @@ private slots:
     {
         // 127 characters and a line end make two lines: the record after it shifts by one
         const QByteArray line127(127, 'x');
-        QVERIFY(WriteBytes("Scores.txt", Record(line127, "01/01/2001", "1") + "ABSOLUTE\n06/09/2005\n10\n----------\n" + Record("1998", "01/01/2006", "7")));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(line127, "01/01/2001", "1") + "ABSOLUTE\n06/09/2005\n10\n----------\n" + ScoreRecord("1998", "01/01/2006", "7")));
         QVERIFY(!LoadScoreFile());
         QVERIFY(Unscored("ABSOLUTE"));
         QVERIFY(Unscored("1998"));
@@ -224,7 +215,7 @@ private slots:
         // with one line fewer after the long one, the records line up again
         pristine_.Restore();
         InitChartTable(&order_);
-        QVERIFY(WriteBytes("Scores.txt", line127 + "\n01/01/2001\n1\n" + Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(WriteBytes("Scores.txt", line127 + "\n01/01/2001\n1\n" + ScoreRecord("ABSOLUTE", "06/09/2005", "10")));
         QVERIFY(LoadScoreFile());
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);
     }
@@ -232,7 +223,7 @@ private slots:
     void titleOf126CharactersStillOneLine()
     {
         const QByteArray line126(126, 'y');
-        QVERIFY(WriteBytes("Scores.txt", Record(line126, "01/01/2001", "1") + Record("ABSOLUTE", "06/09/2005", "10")));
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(line126, "01/01/2001", "1") + ScoreRecord("ABSOLUTE", "06/09/2005", "10")));
         QVERIFY(LoadScoreFile());
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);
     }
@@ -241,7 +232,7 @@ private slots:
     {
         Score(Chart("1998"), 12, 1, 2, 2003);
         Chart(".59").enemyDpLost = 77;
-        QVERIFY(WriteBytes("rival.txt", Record("1998", "09/09/2009", "40")));
+        QVERIFY(WriteBytes("rival.txt", ScoreRecord("1998", "09/09/2009", "40")));
         QVERIFY(LoadScoreFile("rival.txt"));
         expectOwn("1998", 12, 1, 2, 2003);
         QCOMPARE(int(Chart("1998").enemyDpLost), 40);

@@ -55,6 +55,18 @@ private:
     QTemporaryDir dir_;
 };
 
+// One record of a score file: title, date, DP lost and the separator, each line ending in `end`.
+inline QByteArray ScoreRecord(const QByteArray &title, const QByteArray &date, const QByteArray &dp,
+                              const QByteArray &end = "\n")
+{
+    return title + end + date + end + dp + end + "----------" + end;
+}
+
+inline QByteArray ScoreRecord(const QByteArray &title, const QByteArray &date, int dp)
+{
+    return ScoreRecord(title, date, QByteArray::number(dp));
+}
+
 inline bool WriteBytes(const QString &name, const QByteArray &bytes)
 {
     QFile file(name);
