@@ -38,7 +38,6 @@ namespace {
 constexpr int ClientWidth = 763;
 constexpr int ClientHeight = 350;
 constexpr int EntryFieldMaxLength = 5;
-constexpr int LastColumn = 5;
 constexpr int ChartRole = Qt::UserRole;
 
 struct ListColumn {
@@ -51,6 +50,7 @@ constexpr ListColumn ListColumns[] = {
     {"Rank", 40, Qt::AlignCenter}, {"DP", 40, Qt::AlignRight | Qt::AlignVCenter}, {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
 };
 constexpr int ListColumnCount = int(std::size(ListColumns));
+constexpr int LastColumn = ListColumnCount - 1;  // "%", or "Diff." in comparison mode
 
 const QColor WindowGreen(0, 128, 0);
 const QColor ResultRed(255, 0, 0);

@@ -31,11 +31,6 @@ class TestBadInput : public QObject {
         InitChartTable(&order_);
     }
 
-    static bool Unscored(const ChartRecord &chart)
-    {
-        return chart.dpLost == chart.maxDp && chart.day == 0 && chart.month == 0 && chart.year == 0;
-    }
-
     // Every chart but the named ones is as InitChartTable left it, comparison value included.
     static QString FirstOtherChange(std::initializer_list<const char *> named)
     {
@@ -43,7 +38,7 @@ class TestBadInput : public QObject {
             bool isNamed = false;
             for (const char *name : named)
                 isNamed = isNamed || std::strcmp(chart.name, name) == 0;
-            if (!isNamed && (!Unscored(chart) || chart.enemyDpLost != 0))
+            if (!isNamed && (!IsUnscored(chart) || chart.enemyDpLost != 0))
                 return QString::fromLatin1(chart.name);
         }
         return {};
@@ -111,7 +106,7 @@ private slots:
         FreshTable();
         QCOMPARE(LoadScoreFile(ScoreFileName), matched);
         QCOMPARE(int(absolute.enemyDpLost), absoluteDp < 0 ? 0 : absoluteDp);
-        QVERIFY(Unscored(absolute));
+        QVERIFY(IsUnscored(absolute));
         QCOMPARE(FirstOtherChange({"ABSOLUTE"}), QString());
     }
 
@@ -271,7 +266,7 @@ private slots:
         QVERIFY(LoadScoreFile(ScoreFileName));
         QCOMPARE(int(Chart("1998").enemyDpLost), 5);
         QCOMPARE(int(absolute.enemyDpLost), scoreStored ? 10 : 0);
-        QVERIFY(Unscored(absolute));
+        QVERIFY(IsUnscored(absolute));
     }
 };
 

@@ -19,12 +19,6 @@ class TestScoreFile : public QObject {
         QCOMPARE(int(c.year), year);
     }
 
-    static bool Unscored(const char *name)
-    {
-        const ChartRecord &c = Chart(name);
-        return c.dpLost == c.maxDp && c.day == 0 && c.month == 0 && c.year == 0;
-    }
-
 private slots:
     void init()
     {
@@ -83,7 +77,7 @@ private slots:
         InitChartTable(&order_);
         QVERIFY(LoadScoreFile("Scores.txt"));
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 10);
-        QVERIFY(Unscored("ABSOLUTE"));
+        QVERIFY(IsUnscored(Chart("ABSOLUTE")));
     }
 
     void crlfLinesReadTheSame()
@@ -209,8 +203,8 @@ private slots:
         const QByteArray line127(127, 'x');
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord(line127, "01/01/2001", "1") + "ABSOLUTE\n06/09/2005\n10\n----------\n" + ScoreRecord("1998", "01/01/2006", "7")));
         QVERIFY(!LoadScoreFile());
-        QVERIFY(Unscored("ABSOLUTE"));
-        QVERIFY(Unscored("1998"));
+        QVERIFY(IsUnscored(Chart("ABSOLUTE")));
+        QVERIFY(IsUnscored(Chart("1998")));
 
         // with one line fewer after the long one, the records line up again
         pristine_.Restore();

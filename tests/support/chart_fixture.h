@@ -29,6 +29,12 @@ inline ChartRecord &Chart(const char *name)
     return *chart;
 }
 
+// As InitChartTable leaves a chart: its whole maxDp lost and no date.
+inline bool IsUnscored(const ChartRecord &chart)
+{
+    return chart.dpLost == chart.maxDp && chart.day == 0 && chart.month == 0 && chart.year == 0;
+}
+
 inline void Score(ChartRecord &chart, uint16_t dpLost, uint8_t day = 1, uint8_t month = 1, uint16_t year = 2006)
 {
     chart.dpLost = dpLost;
