@@ -233,6 +233,8 @@ template <typename Handler> auto TBK_ControlMain::Guarded(Handler handler)
                 handler(std::forward<decltype(arguments)>(arguments)...);
             else
                 handler();  // the signal's arguments are not needed
+        } catch (const EConvertError &error) {
+            ShowError(error.Message());
         } catch (const std::exception &error) {
             ShowError(QString::fromUtf8(error.what()));
         } catch (...) {

@@ -63,10 +63,15 @@ bool StripHexPrefix(QStringView &text)
     return false;
 }
 
+QString NotAnIntegerMessage(const QString &text)
+{
+    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+}
+
 }  // namespace
 
 EConvertError::EConvertError(const QString &text)
-    : std::runtime_error(QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())
+    : std::runtime_error(NotAnIntegerMessage(text).toStdString()), message(NotAnIntegerMessage(text))
 {
 }
 

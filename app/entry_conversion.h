@@ -5,10 +5,15 @@
 
 #include <QString>
 
-// Raised for entry text that is not an integer; the message is what the error box shows.
+// Raised for entry text that is not an integer. Message() is what the error box shows: pasted
+// text may hold a NUL character, which would end what() early.
 class EConvertError : public std::runtime_error {
 public:
     explicit EConvertError(const QString &text);
+    const QString &Message() const { return message; }
+
+private:
+    QString message;
 };
 
 // An entry field's text as a signed 32-bit count: empty is 0; optional leading blanks, then

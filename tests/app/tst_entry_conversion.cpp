@@ -77,6 +77,7 @@ private slots:
         QTest::newRow("leading zeros before one above the limit") << QStringLiteral("0000000002147483648");
         QTest::newRow("nine significant hex digits") << QStringLiteral("0x1FFFFFFFF");
         QTest::newRow("far below the 32-bit limit") << QStringLiteral("-99999999999");
+        QTest::newRow("NUL between digits, pasted") << QString::fromLatin1("1\0" "2", 3);
     }
 
     void rejects()
@@ -86,7 +87,7 @@ private slots:
             ConvertEntryText(text);
             QFAIL("no conversion error");
         } catch (const EConvertError &error) {
-            QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("'%1' is not a valid integer value").arg(text));
+            QCOMPARE(error.Message(), QStringLiteral("'%1' is not a valid integer value").arg(text));
         }
     }
 };

@@ -1,4 +1,6 @@
+#include <QClipboard>
 #include <QDate>
+#include <QGuiApplication>
 
 #include "window_fixture.h"
 
@@ -162,6 +164,18 @@ private slots:
         f().Click("ButtonWarningOK");
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("N/A"));
         QVERIFY(ReadBytes("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n622\n"));
+    }
+
+    void pastedNulIsShownWholeInTheMessage()
+    {
+        f().Open();
+        f().ClickRow("ABSOLUTE");
+        QGuiApplication::clipboard()->setText(QString::fromLatin1("1\0" "2", 3));
+        QLineEdit *good = f().Field("MemoGood");
+        good->setFocus();
+        QTest::keyClick(good, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(good->text().size(), 3);
+        QCOMPARE(f().errors, QStringList({QString::fromLatin1("'1\0" "2' is not a valid integer value.", 35)}));
     }
 
     void okTextIgnoredOnAChartWithoutFreezes()
