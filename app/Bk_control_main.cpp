@@ -199,6 +199,16 @@ bool IsEnterKey(const QKeyEvent *event)
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
+// Ctrl+1 to Ctrl+6 stand for a click on the list's columns 1 to 6, so that sorting needs no
+// mouse; the digit may come from the keypad. Any other key gives -1.
+int SortShortcutColumn(const QKeyEvent *event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return -1;
+    const int digit = event->key() - Qt::Key_0;
+    return digit >= 1 && digit <= LastColumn + 1 ? digit - 1 : -1;
+}
+
 QStringList RowTexts(const ChartRecord &chart, bool compareMode)
 {
     uint16_t percent = ChartPercent(chart);
@@ -473,7 +483,7 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->installEventFilter(this);
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
              QStringLiteral("All 256 charts with date, AA allowance, rank, DP lost and percentage or difference; "
-                            "click a column header to sort"));
+                            "click a column header, or press Ctrl and the column's number, to sort"));
 
     QStringList captions;
     for (const ListColumn &column : ListColumns)
@@ -677,6 +687,11 @@ bool TBK_ControlMain::FocusNextOnEnter(QKeyEvent *event, QWidget *next)
 
 bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
 {
+    const int column = SortShortcutColumn(event);
+    if (column >= 0) {
+        ListViewScoresColumnClick(column);
+        return true;
+    }
     FocusNextOnEnter(event, MemoGreat);
     return false;  // the list still receives the key
 }

@@ -101,6 +101,32 @@ private slots:
         QVERIFY(f().errors.isEmpty());
     }
 
+    void ctrlDigitSortsLikeAHeaderClick()
+    {
+        OpenWithScores();
+        f().ClickRow("1998");
+        QTreeWidget *list = f().Find<QTreeWidget>("ListViewScores");
+        const QString ranks = f().LabelText("LabelTotalRanks");
+
+        QTest::keyClick(list, Qt::Key_5, Qt::ControlModifier);  // DP lost
+        QCOMPARE(f().Titles().mid(0, 4), QStringList({"ABSOLUTE", "1998", ".59", "YOZORA NO MUKO"}));
+        QTest::keyClick(list, Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier);  // again: reversed
+        QCOMPARE(f().Titles().mid(252), QStringList({"YOZORA NO MUKO", ".59", "1998", "ABSOLUTE"}));
+        QTest::keyClick(list, Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(f().Titles().first(), QStringLiteral(".59"));
+        ExpectSelected("1998");
+        QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+
+        const QStringList byName = f().Titles();
+        QTest::keyClick(list, Qt::Key_7, Qt::ControlModifier);  // no seventh column
+        QTest::keyClick(list, Qt::Key_0, Qt::ControlModifier);
+        QTest::keyClick(list, Qt::Key_5, Qt::AltModifier | Qt::ControlModifier);
+        QCOMPARE(f().Titles(), byName);
+        ExpectSelected("1998");
+        QCOMPARE(f().LabelText("LabelTotalRanks"), ranks);
+        QVERIFY(f().errors.isEmpty());
+    }
+
     void selectedRowIsScrolledIntoView()
     {
         f().Open();
