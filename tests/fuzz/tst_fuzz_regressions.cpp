@@ -8,21 +8,13 @@
 class TestFuzzRegressions : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
 
 private slots:
-    void init()
-    {
-        pristine_.Restore();
-        dir_ = std::make_unique<ScopedWorkDir>();
-    }
+    void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup()
-    {
-        dir_.reset();
-        pristine_.Restore();
-    }
+    void cleanup() { fixture_.reset(); }
 
     void inputStaysFixed_data()
     {

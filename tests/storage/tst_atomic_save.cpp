@@ -35,29 +35,26 @@ private:
 class TestAtomicSave : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    ChartOrder order_{};
-    std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
     QByteArray oldFile_;
 
 private slots:
     void init()
     {
-        pristine_.Restore();
-        InitChartTable(&order_);
-        dir_ = std::make_unique<ScopedWorkDir>();
+        fixture_ = std::make_unique<TableFixture>();
         Score(Chart("ABSOLUTE"), 10, 6, 9, 2005);
         QVERIFY(SaveScoreFile());
         oldFile_ = ReadBytes(ScoreFileName);
         Score(Chart("ABSOLUTE"), 3, 7, 9, 2005);
     }
 
-    void cleanup() { dir_.reset(); }
+    void cleanup() { fixture_.reset(); }
 
     void successLeavesOnlyTheNewFile()
     {
         QVERIFY(SaveScoreFile());
-        QCOMPARE(dir_->entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
     }
 
@@ -72,7 +69,7 @@ private slots:
         QVERIFY(!saved);
         QCOMPARE(error, EFBIG);
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
-        QCOMPARE(dir_->entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
         // the next save, with room again, goes through
         QVERIFY(SaveScoreFile());
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
@@ -95,14 +92,14 @@ private slots:
         int error = 0;
         QVERIFY(!SaveScoreFile(&error));
         QCOMPARE(error, EISDIR);
-        QCOMPARE(dir_->entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
     }
 
     void staleTemporaryDoesNotTripTheNextSave()
     {
         QVERIFY(WriteBytes("Scores.txt.tmp", "half a file from a killed run\n"));
         QVERIFY(SaveScoreFile());
-        QCOMPARE(dir_->entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
 
         // nor does a link planted under the temporary's name: it is replaced, not followed
         QVERIFY(WriteBytes("elsewhere.txt", "keep me\n"));

@@ -21,15 +21,8 @@ QByteArray Bytes(const char *text, int size)
 class TestBadInput : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    ChartOrder order_{};
-    std::unique_ptr<ScopedWorkDir> dir_;
-
-    void FreshTable()
-    {
-        pristine_.Restore();
-        InitChartTable(&order_);
-    }
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
 
     // Every chart but the named ones is as InitChartTable left it, comparison value included.
     static QString FirstOtherChange(std::initializer_list<const char *> named)
@@ -45,17 +38,9 @@ class TestBadInput : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        FreshTable();
-        dir_ = std::make_unique<ScopedWorkDir>();
-    }
+    void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup()
-    {
-        dir_.reset();
-        pristine_.Restore();
-    }
+    void cleanup() { fixture_.reset(); }
 
     void strangeFiles_data()
     {
@@ -103,7 +88,7 @@ private slots:
         QCOMPARE(int(absolute.day), absoluteDp < 0 ? 0 : 6);
         QCOMPARE(FirstOtherChange({"ABSOLUTE"}), QString());
 
-        FreshTable();
+        f().FreshTable();
         QCOMPARE(LoadScoreFile(ScoreFileName), matched);
         QCOMPARE(int(absolute.enemyDpLost), absoluteDp < 0 ? 0 : absoluteDp);
         QVERIFY(IsUnscored(absolute));
@@ -163,7 +148,7 @@ private slots:
         QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "06/09/2005", line)));
         QVERIFY(LoadScoreFile());
         QCOMPARE(int(Chart("ABSOLUTE").dpLost), dpLost);
-        FreshTable();
+        f().FreshTable();
         QVERIFY(LoadScoreFile(ScoreFileName));
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), dpLost);
     }
@@ -213,7 +198,7 @@ private slots:
         QVERIFY(LoadScoreFile());
         QVERIFY(SaveScoreFile());
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n-1/-9/2005\n10\n----------\n"));
-        FreshTable();
+        f().FreshTable();
         QVERIFY(LoadScoreFile());
         QCOMPARE(int(Chart("ABSOLUTE").day), 255);
         QCOMPARE(int(Chart("ABSOLUTE").month), 247);
@@ -262,7 +247,7 @@ private slots:
         QCOMPARE(int(absolute.dpLost), scoreStored ? 10 : int(absolute.maxDp));
         QCOMPARE(FirstOtherChange({"ABSOLUTE", "1998"}), QString());
 
-        FreshTable();
+        f().FreshTable();
         QVERIFY(LoadScoreFile(ScoreFileName));
         QCOMPARE(int(Chart("1998").enemyDpLost), 5);
         QCOMPARE(int(absolute.enemyDpLost), scoreStored ? 10 : 0);

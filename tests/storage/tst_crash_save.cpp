@@ -99,15 +99,8 @@ uint32_t SeedForThisRun()
 class TestCrashSave : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    ChartOrder order_{};
-    std::unique_ptr<ScopedWorkDir> dir_;
-
-    void FreshTable()
-    {
-        pristine_.Restore();
-        InitChartTable(&order_);
-    }
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
 
     // Empty when ChartTable holds exactly the scores of the given version.
     static QString DifferenceFromVersion(uint32_t version)
@@ -128,17 +121,9 @@ class TestCrashSave : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        FreshTable();
-        dir_ = std::make_unique<ScopedWorkDir>();
-    }
+    void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup()
-    {
-        dir_.reset();
-        pristine_.Restore();
-    }
+    void cleanup() { fixture_.reset(); }
 
     void killedSaverLeavesOneWholeVersion()
     {
@@ -152,7 +137,7 @@ private slots:
         for (int run = 1; run <= KillCount; ++run) {
             const QString where = QStringLiteral("kill %1 of %2, seed %3").arg(run).arg(KillCount).arg(seed);
             {
-                SaverProcess saver(dir_->path());
+                SaverProcess saver(f().dir.path());
                 QVERIFY2(saver.Started(), qPrintable(where));
                 QVERIFY2(saver.WaitUntilReady(), qPrintable(where + QStringLiteral(": the saver's first save failed")));
                 std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
@@ -164,7 +149,7 @@ private slots:
             const QByteArray bytes = ReadBytes(ScoreFileName);
             QVERIFY2(bytes.count('\n') == 4 * ChartCount && bytes.endsWith('\n'),
                      qPrintable(where + QStringLiteral(": Scores.txt is not 1024 whole lines")));
-            FreshTable();
+            f().FreshTable();
             QVERIFY2(LoadScoreFile(), qPrintable(where));
             const uint32_t version = ChartTable[0].dpLost;
             QVERIFY2(version >= 1, qPrintable(where + QStringLiteral(": no saved version in Scores.txt")));
@@ -176,7 +161,7 @@ private slots:
             leftTemporary += QFile::exists(TemporaryName);
             QVERIFY2(SaveScoreFile(), qPrintable(where + QStringLiteral(": the next save failed")));
             QVERIFY2(!QFile::exists(TemporaryName), qPrintable(where + QStringLiteral(": the next save left its temporary")));
-            FreshTable();
+            f().FreshTable();
             QVERIFY(LoadScoreFile());
             QCOMPARE(uint32_t(ChartTable[0].dpLost), version);
         }

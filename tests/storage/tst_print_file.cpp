@@ -7,13 +7,12 @@
 class TestPrintFile : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    ChartOrder order_{};
-    std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
 
     QList<QByteArray> PrintedLines()
     {
-        WritePrintFile(&order_);
+        WritePrintFile(&f().order);
         QList<QByteArray> lines = ReadBytes(PrintFileName).split('\n');
         if (lines.isEmpty() || !lines.last().isEmpty())
             return {};
@@ -31,14 +30,9 @@ class TestPrintFile : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        pristine_.Restore();
-        InitChartTable(&order_);
-        dir_ = std::make_unique<ScopedWorkDir>();
-    }
+    void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup() { dir_.reset(); }
+    void cleanup() { fixture_.reset(); }
 
     void exactLines_data()
     {
@@ -75,40 +69,40 @@ private slots:
 
     void everyChartOneLineInDisplayOrder()
     {
-        SortCharts(&order_, SortByDpLost, false);
+        SortCharts(&f().order, SortByDpLost, false);
         QList<QByteArray> lines = PrintedLines();
         QCOMPARE(lines.size(), ChartCount);
         for (int i = 0; i < ChartCount; ++i) {
-            QVERIFY(lines[i].startsWith("|" + QByteArray(order_[i]->name).left(40)));
+            QVERIFY(lines[i].startsWith("|" + QByteArray(f().order[i]->name).left(40)));
             QCOMPARE(lines[i].size(), 61);
         }
     }
 
     void comparisonValuesNeverPrinted()
     {
-        QByteArray before = (WritePrintFile(&order_), ReadBytes(PrintFileName));
+        QByteArray before = (WritePrintFile(&f().order), ReadBytes(PrintFileName));
         for (ChartRecord &c : ChartTable)
             c.enemyDpLost = 3;
-        WritePrintFile(&order_);
+        WritePrintFile(&f().order);
         QCOMPARE(ReadBytes(PrintFileName), before);
     }
 
     void writingTwiceKeepsOnlyTheSecondListing()
     {
-        WritePrintFile(&order_);
-        SortCharts(&order_, SortByName, false);
-        WritePrintFile(&order_);
+        WritePrintFile(&f().order);
+        SortCharts(&f().order, SortByName, false);
+        WritePrintFile(&f().order);
         QByteArray bytes = ReadBytes(PrintFileName);
         QCOMPARE(bytes.count('\n'), ChartCount);
         QVERIFY(bytes.startsWith("|YOZORA NO MUKO "));
-        QCOMPARE(dir_->entries(), QStringList({"OutPrint.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt"}));
     }
 
     void unwritablePrintFileLeavesTheOldOne()
     {
         QVERIFY(WriteBytes(PrintFileName, "old listing\n"));
         QVERIFY(QDir().mkdir("OutPrint.txt.tmp"));  // the new listing has nowhere to go
-        WritePrintFile(&order_);
+        WritePrintFile(&f().order);
         QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
         WritePrintFile(nullptr);
         QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));

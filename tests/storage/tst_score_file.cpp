@@ -6,9 +6,8 @@
 class TestScoreFile : public QObject {
     Q_OBJECT
 
-    ChartTableSnapshot pristine_;
-    ChartOrder order_{};
-    std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TableFixture> fixture_;
+    TableFixture &f() { return *fixture_; }
 
     void expectOwn(const char *name, int dpLost, int day, int month, int year)
     {
@@ -20,14 +19,9 @@ class TestScoreFile : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        pristine_.Restore();
-        InitChartTable(&order_);
-        dir_ = std::make_unique<ScopedWorkDir>();
-    }
+    void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup() { dir_.reset(); }
+    void cleanup() { fixture_.reset(); }
 
     void roundTripOfAllCharts()
     {
@@ -38,8 +32,7 @@ private slots:
         std::memcpy(saved, ChartTable, sizeof saved);
 
         QVERIFY(SaveScoreFile());
-        pristine_.Restore();
-        InitChartTable(&order_);
+        f().FreshTable();
         QVERIFY(LoadScoreFile());
         for (int i = 0; i < ChartCount; ++i) {
             QCOMPARE(ChartTable[i].dpLost, saved[i].dpLost);
@@ -73,8 +66,7 @@ private slots:
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 0);
 
-        pristine_.Restore();
-        InitChartTable(&order_);
+        f().FreshTable();
         QVERIFY(LoadScoreFile("Scores.txt"));
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 10);
         QVERIFY(IsUnscored(Chart("ABSOLUTE")));
@@ -207,8 +199,7 @@ private slots:
         QVERIFY(IsUnscored(Chart("1998")));
 
         // with one line fewer after the long one, the records line up again
-        pristine_.Restore();
-        InitChartTable(&order_);
+        f().FreshTable();
         QVERIFY(WriteBytes("Scores.txt", line127 + "\n01/01/2001\n1\n" + ScoreRecord("ABSOLUTE", "06/09/2005", "10")));
         QVERIFY(LoadScoreFile());
         expectOwn("ABSOLUTE", 10, 6, 9, 2005);

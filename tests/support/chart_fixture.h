@@ -61,6 +61,33 @@ private:
     QTemporaryDir dir_;
 };
 
+// Taken on first use, which comes before any test has changed the table.
+inline const ChartTableSnapshot &BuiltInTable()
+{
+    static const ChartTableSnapshot snapshot;
+    return snapshot;
+}
+
+// What a storage test works on: the built-in table as InitChartTable leaves it, its display
+// order, and a fresh current directory for the score and print files. Made in init() and
+// dropped in cleanup(), which puts the built-in table back for whatever runs next.
+class TableFixture {
+public:
+    TableFixture() { FreshTable(); }
+    ~TableFixture() { BuiltInTable().Restore(); }
+    TableFixture(const TableFixture &) = delete;
+    TableFixture &operator=(const TableFixture &) = delete;
+
+    void FreshTable()
+    {
+        BuiltInTable().Restore();
+        InitChartTable(&order);
+    }
+
+    ChartOrder order{};
+    ScopedWorkDir dir;
+};
+
 // One record of a score file: title, date, DP lost and the separator, each line ending in `end`.
 inline QByteArray ScoreRecord(const QByteArray &title, const QByteArray &date, const QByteArray &dp,
                               const QByteArray &end = "\n")

@@ -19,7 +19,7 @@ class WindowFixture {
 public:
     WindowFixture()
     {
-        Pristine().Restore();
+        BuiltInTable().Restore();
         dir_ = std::make_unique<ScopedWorkDir>();
         TBK_ControlMain::SetErrorPresenter([this](const QString &message) { errors << message; });
     }
@@ -30,7 +30,7 @@ public:
         TBK_ControlMain::SetErrorPresenter(nullptr);
         TBK_ControlMain::SetComparisonFileChooser(nullptr);
         dir_.reset();
-        Pristine().Restore();
+        BuiltInTable().Restore();
     }
 
     TBK_ControlMain &Open()
@@ -132,13 +132,6 @@ public:
     QStringList errors;
 
 private:
-    // Taken when the first fixture is made, before any window has changed the table.
-    static const ChartTableSnapshot &Pristine()
-    {
-        static const ChartTableSnapshot snapshot;
-        return snapshot;
-    }
-
     std::unique_ptr<ScopedWorkDir> dir_;
     std::unique_ptr<TBK_ControlMain> window_;
 };
