@@ -1,7 +1,9 @@
 #include "atomic_file.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -13,7 +15,7 @@ namespace {
 // The rename is only durable once the directory entry itself reaches the disk.
 void SyncDirectoryOf(const char *path)
 {
-    char directory[512];
+    char directory[PATH_MAX];
     const char *slash = std::strrchr(path, '/');
     if (slash == nullptr) {
         std::snprintf(directory, sizeof directory, ".");
@@ -26,6 +28,35 @@ void SyncDirectoryOf(const char *path)
         return;
     fsync(fd);
     close(fd);
+}
+
+// A score file kept behind a symbolic link (in a synced folder, say) is replaced where it
+// lies, so the link goes on pointing at the current scores. Anything else, a dangling link
+// included, is replaced under its own name.
+bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
+{
+    struct stat link;
+    if (lstat(name, &link) == 0 && S_ISLNK(link.st_mode) && realpath(name, target) != nullptr)
+        return true;
+    if (std::strlen(name) >= sizeof target) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::strcpy(target, name);
+    return true;
+}
+
+// The rename would replace a file even where the player has taken away the right to write
+// it, so an existing target must be open for writing as it is. Nothing is truncated, and
+// O_NONBLOCK keeps a FIFO without a reader from hanging the window.
+bool ExistingTargetIsWritable(const char *target)
+{
+    int fd = open(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return true;
+    }
+    return errno == ENOENT;
 }
 
 // A temporary left by a killed run is removed first, and O_EXCL refuses to follow a link
@@ -52,10 +83,15 @@ FILE *CreateTemporary(const char *tempName, const char *finalName)
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_(finalName), tempName_{}
+AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_{}, tempName_{}
 {
-    int length = std::snprintf(tempName_, sizeof tempName_, "%s.tmp", finalName);
+    if (!ResolveTarget(finalName, finalName_) || !ExistingTargetIsWritable(finalName_)) {
+        Fail(errno);
+        return;
+    }
+    int length = std::snprintf(tempName_, sizeof tempName_, "%s.tmp", finalName_);
     if (length < 0 || static_cast<size_t>(length) >= sizeof tempName_) {
+        tempName_[0] = 0;
         Fail(ENAMETOOLONG);
         return;
     }

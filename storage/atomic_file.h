@@ -1,10 +1,13 @@
 #pragma once
 
+#include <climits>
 #include <cstdio>
 
 // Writes a file so that a reader only ever sees the old or the complete new content: the text
 // goes to "<name>.tmp" in the same directory, is flushed and synced, and only then renamed
-// over the name. Any failure leaves the old file as it was and removes the temporary.
+// over the name. Any failure leaves the old file as it was and removes the temporary. A file
+// the player may not write is refused, as an in-place rewrite would be, and a symbolic link
+// is written through: the file it points at is replaced, the link stays.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(const char *finalName);
@@ -23,8 +26,8 @@ private:
     void Fail(int error);
     void Discard();
 
-    const char *finalName_;
-    char tempName_[512];
+    char finalName_[PATH_MAX];
+    char tempName_[PATH_MAX + 4];
     FILE *stream_ = nullptr;
     int error_ = 0;
 };

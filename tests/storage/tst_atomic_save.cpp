@@ -3,10 +3,13 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QtTest>
 
 #include "chart_fixture.h"
+#include "print_file.h"
 #include "score_file.h"
 
 // Limits the size of any file this process writes, the way a full disk would, so that the
@@ -31,6 +34,27 @@ private:
     rlimit previous_{};
     void (*previousHandler_)(int) = nullptr;
 };
+
+// Root may write any file, so a test of what the player may not write runs its step in a child
+// that has dropped to "nobody". Returns the step's result, or -1 when the child failed.
+template <typename Step> int RunAsUnprivileged(const QString &directory, Step step)
+{
+    if (geteuid() != 0)
+        return step();
+    constexpr uid_t Nobody = 65534;
+    if (chmod(QFile::encodeName(directory).constData(), 0777) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(Nobody) != 0 || setuid(Nobody) != 0)
+            _exit(255);
+        _exit(step());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
+}
 
 class TestAtomicSave : public QObject {
     Q_OBJECT
@@ -107,6 +131,36 @@ private slots:
         QVERIFY(SaveScoreFile());
         QCOMPARE(ReadBytes("elsewhere.txt"), QByteArray("keep me\n"));
         QVERIFY(!QFile::exists("Scores.txt.tmp"));
+    }
+
+    void readOnlyFilesAreLeftAsTheyWere()
+    {
+        QVERIFY(WriteBytes(PrintFileName, "an old listing\n"));
+        for (const char *name : {ScoreFileName, PrintFileName})
+            QVERIFY(chmod(name, 0444) == 0);
+        ChartOrder *order = &f().order;
+        const int refused = RunAsUnprivileged(f().dir.path(), [order] {
+            int error = 0;
+            const bool saved = SaveScoreFile(&error);
+            WritePrintFile(order);
+            return !saved && error == EACCES ? 1 : 0;
+        });
+        QCOMPARE(refused, 1);
+        QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
+        QCOMPARE(ReadBytes(PrintFileName), QByteArray("an old listing\n"));
+        QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt", "Scores.txt"}));
+    }
+
+    void symbolicLinkIsWrittenThrough()
+    {
+        QVERIFY(QDir().mkdir("synced"));
+        QVERIFY(QFile::rename(ScoreFileName, "synced/Scores.txt"));
+        QVERIFY(QFile::link("synced/Scores.txt", ScoreFileName));
+        QVERIFY(SaveScoreFile());
+        QCOMPARE(QFileInfo(ScoreFileName).symLinkTarget(), QFileInfo("synced/Scores.txt").absoluteFilePath());
+        QVERIFY(ReadBytes("synced/Scores.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
+        QCOMPARE(QDir("synced").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "synced"}));
     }
 
     void permissionsOfTheScoreFileAreKept()
