@@ -74,7 +74,13 @@ uint16_t ChartPercent(const ChartRecord &chart)
     return PercentHundredths(chart.maxDp, chart.dpLost);
 }
 
+uint16_t CappedLoss(uint16_t maxDp, uint16_t lost)
+{
+    return lost > maxDp ? maxDp : lost;
+}
+
 int32_t ChartDifference(const ChartRecord &chart)
 {
-    return static_cast<int32_t>(chart.dpLost) - static_cast<int32_t>(chart.enemyDpLost);
+    return static_cast<int32_t>(CappedLoss(chart.maxDp, chart.dpLost)) -
+           static_cast<int32_t>(CappedLoss(chart.maxDp, chart.enemyDpLost));
 }

@@ -25,5 +25,8 @@ uint8_t AaAllowance(uint16_t maxDp);
 
 uint16_t ChartPercent(const ChartRecord &chart);
 
-// Own DP lost minus the comparison's, over the whole range of both 16-bit values.
+// A stored loss above maxDp can only come from a score file; it counts as everything lost.
+uint16_t CappedLoss(uint16_t maxDp, uint16_t lost);
+
+// Own DP lost minus the comparison's, each capped at maxDp, so never outside -maxDp..maxDp.
 int32_t ChartDifference(const ChartRecord &chart);

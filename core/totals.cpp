@@ -4,12 +4,6 @@
 
 namespace {
 
-// A stored loss above maxDp can only come from a score file; it counts as everything lost.
-uint32_t CountedDpLost(const ChartRecord &chart)
-{
-    return chart.dpLost > chart.maxDp ? chart.maxDp : chart.dpLost;
-}
-
 void TallyComparison(TotalsTally &tally, int32_t difference)
 {
     if (difference > 0) {
@@ -69,7 +63,7 @@ TotalsTally TallyCharts(const ChartRecord (&table)[ChartCount])
     TotalsTally tally{};
     for (const ChartRecord &chart : table) {
         tally.sumMaxDp += chart.maxDp;
-        tally.sumDpLost += CountedDpLost(chart);
+        tally.sumDpLost += CappedLoss(chart.maxDp, chart.dpLost);
         ++tally.rankCounts[RankIndex(ChartPercent(chart))];
         TallyComparison(tally, ChartDifference(chart));
     }

@@ -26,7 +26,7 @@ int ReferencePercent(const ChartRecord *c)
 bool ReferenceBefore(const ChartRecord *x, const ChartRecord *y, int key)
 {
     auto tupleOf = [key](const ChartRecord *c) {
-        int diff = int(c->dpLost) - int(c->enemyDpLost);
+        int diff = std::min(int(c->dpLost), int(c->maxDp)) - std::min(int(c->enemyDpLost), int(c->maxDp));
         switch (key) {
         case 1: return std::make_tuple(-int(c->year), -int(c->month), -int(c->day), Folded(c));
         case 2: return std::make_tuple(int(c->aaAllowance), 0, 0, Folded(c));
@@ -64,8 +64,8 @@ class TestChartOrdering : public QObject {
     ChartTableSnapshot pristine_;
     ChartOrder order_{};
 
-    // Scores with many ties in every key, dates sharing days, differences beyond 16 bits and a
-    // few stored losses above maxDp; the titles stay distinct.
+    // Scores with many ties in every key, dates sharing days, and stored losses above maxDp on
+    // both sides of the comparison; the titles stay distinct.
     void ScoreTableWithTies()
     {
         std::mt19937 random(7);
@@ -188,9 +188,9 @@ private slots:
         QTest::newRow("1 before -1") << 11 << 10 << 10 << 11;
         QTest::newRow("-1 before -2") << 10 << 11 << 10 << 12;
         QTest::newRow("no comparison value: own loss is the difference") << 30 << 0 << 10 << 0;
-        QTest::newRow("40000 before 0, no 16-bit wrap") << 40000 << 0 << 5 << 5;
-        QTest::newRow("0 before -40000, no 16-bit wrap") << 5 << 5 << 0 << 40000;
-        QTest::newRow("65535 before -65535") << 65535 << 0 << 0 << 65535;
+        QTest::newRow("own 40000 counts as maxDp 664, still before 0") << 40000 << 0 << 5 << 5;
+        QTest::newRow("own 60000 on .59 counts as its maxDp 550, after 600") << 600 << 0 << 60000 << 0;
+        QTest::newRow("losses above maxDp on both sides draw, before -100") << 700 << 60000 << 0 << 100;
     }
 
     void differenceIsSignedAndWide()

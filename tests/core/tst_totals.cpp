@@ -114,9 +114,9 @@ private slots:
         QTest::newRow("never compared: every chart lost by its whole maxDp")
             << QByteArray("no file") << QByteArray("Won: 0   Lost: 256   Drawn: 0")
             << QByteArray("( Total DP Won: 0   Total DP Lost: 189842   Difference: -189842 )");
-        QTest::newRow("rival far above own: won by 40000, no 16-bit wrap")
+        QTest::newRow("rival's 40000 on .59 counts as its maxDp: won by 550")
             << QByteArray("wide") << QByteArray("Won: 1   Lost: 0   Drawn: 255")
-            << QByteArray("( Total DP Won: 40000   Total DP Lost: 0   Difference: +40000 )");
+            << QByteArray("( Total DP Won: 550   Total DP Lost: 0   Difference: +550 )");
     }
 
     void comparisonCaptions()
