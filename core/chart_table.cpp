@@ -34,6 +34,14 @@ void InitChartTable(ChartOrder *order)
     }
 }
 
+void ClearOwnScore(ChartRecord &chart)
+{
+    chart.dpLost = chart.maxDp;
+    chart.day = 0;
+    chart.month = 0;
+    chart.year = 0;
+}
+
 ChartRecord *FindChartByName(const char *text)
 {
     if (text == nullptr)

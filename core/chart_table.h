@@ -27,4 +27,8 @@ extern ChartRecord ChartTable[ChartCount];
 using ChartOrder = std::array<ChartRecord *, ChartCount>;
 
 void InitChartTable(ChartOrder *order);
+
+// Back to no own score: the whole maxDp lost and no date.
+void ClearOwnScore(ChartRecord &chart);
+
 ChartRecord *FindChartByName(const char *text);

@@ -7,10 +7,15 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// Larger than any score or print file (at most 41 KiB and 17 KiB), so that an in-place
+// rewrite reaches the file in one write, at Commit, or not at all.
+constexpr size_t InPlaceBufferSize = 64 * 1024;
 
 // The rename is only durable once the directory entry itself reaches the disk.
 void SyncDirectoryOf(const char *path)
@@ -81,6 +86,13 @@ FILE *CreateTemporary(const char *tempName, const char *finalName)
     return stream;
 }
 
+// A folder the player may not create files in refuses the temporary, while the file in it
+// may still be writable.
+bool FolderRefusesNewFiles(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_{}, tempName_{}
@@ -97,9 +109,34 @@ AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_{}, tempNa
     }
     stream_ = CreateTemporary(tempName_, finalName_);
     if (stream_ == nullptr) {
-        error_ = errno != 0 ? errno : EIO;
+        int error = errno != 0 ? errno : EIO;
         tempName_[0] = 0;  // nothing of ours to remove
+        if (!FolderRefusesNewFiles(error) || !OpenInPlace())
+            error_ = error;
     }
+}
+
+// Only an existing regular file is rewritten in place. Its text stays in the stream's buffer
+// until Commit, so that a failure before then leaves the file untouched.
+bool AtomicFileWriter::OpenInPlace()
+{
+    static char buffer[InPlaceBufferSize];  // one writer at a time: the program has one thread
+    int fd = open(finalName_, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    FILE *stream = nullptr;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (stream = fdopen(fd, "w")) == nullptr) {
+        close(fd);
+        return false;
+    }
+    if (setvbuf(stream, buffer, _IOFBF, sizeof buffer) != 0) {
+        std::fclose(stream);
+        return false;
+    }
+    stream_ = stream;
+    inPlace_ = true;
+    return true;
 }
 
 AtomicFileWriter::~AtomicFileWriter()
@@ -119,13 +156,16 @@ void AtomicFileWriter::Print(const char *format, ...)
         Fail(errno);
 }
 
-bool AtomicFileWriter::Commit()
+bool AtomicFileWriter::Commit(struct stat *written)
 {
     if (stream_ == nullptr || error_ != 0) {
         Discard();
         return false;
     }
-    if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0) {
+    if (inPlace_)
+        return CommitInPlace(written);
+    if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0 ||
+        (written != nullptr && fstat(fileno(stream_), written) != 0)) {
         Fail(errno);
         return false;
     }
@@ -140,6 +180,24 @@ bool AtomicFileWriter::Commit()
     return true;
 }
 
+bool AtomicFileWriter::CommitInPlace(struct stat *written)
+{
+    const int fd = fileno(stream_);
+    const long length = std::ftell(stream_);
+    if (length < 0 || std::fflush(stream_) != 0 || ftruncate(fd, length) != 0 || fsync(fd) != 0 ||
+        (written != nullptr && fstat(fd, written) != 0)) {
+        Fail(errno);
+        return false;
+    }
+    FILE *stream = stream_;
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0) {
+        Fail(errno);
+        return false;
+    }
+    return true;
+}
+
 void AtomicFileWriter::Fail(int error)
 {
     if (error_ == 0)
@@ -150,6 +208,8 @@ void AtomicFileWriter::Fail(int error)
 void AtomicFileWriter::Discard()
 {
     if (stream_ != nullptr) {
+        if (inPlace_)
+            __fpurge(stream_);  // the held-back text must not reach the file now
         std::fclose(stream_);
         stream_ = nullptr;
     }

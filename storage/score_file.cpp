@@ -1,8 +1,13 @@
 #include "score_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "atomic_file.h"
 #include "chart_table.h"
@@ -14,16 +19,52 @@ using LineBuffer = char[LineBufferSize];
 
 enum class LoadMode { Own, Comparison };
 
+// A piece that ends in a CR but not in a LF was cut by the full buffer: its CR may be the first
+// half of a CR LF line end, whose LF then belongs to this line and not to the next. A peek that
+// runs into the end of the file leaves the end to be found by the next read, as before.
+void ConsumeLineFeedAfterCut(FILE *stream)
+{
+    if (std::feof(stream) || std::ferror(stream))
+        return;
+    int next = std::getc(stream);
+    if (next == '\n')
+        return;
+    if (next != EOF)
+        std::ungetc(next, stream);
+    else if (!std::ferror(stream))
+        std::clearerr(stream);
+}
+
+// The stream with what the reader needs to know of it on the way.
+struct ScoreStream {
+    FILE *file;
+    unsigned pieces = 0;
+    bool grewTooLarge = false;
+};
+
+// A regular file can still grow while it is read. Every 64 pieces, at most 8 KiB, the reader
+// asks how far it has come and stops once that is past the bound.
+bool PastSizeBound(ScoreStream &in)
+{
+    constexpr unsigned PiecesBetweenChecks = 64;
+    if (++in.pieces % PiecesBetweenChecks != 0)
+        return false;
+    in.grewTooLarge = std::ftell(in.file) > MaxScoreFileSize;
+    return in.grewTooLarge;
+}
+
 // One line as fgets gives it, at most 127 characters, without its trailing CR and LF run.
 // False once the read ran into the end of the file (or failed): that text is not used.
-bool ReadLine(FILE *stream, LineBuffer &line)
+bool ReadLine(ScoreStream &in, LineBuffer &line)
 {
-    if (std::fgets(line, LineBufferSize, stream) == nullptr)
+    if (std::fgets(line, LineBufferSize, in.file) == nullptr)
         line[0] = 0;
     size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] == '\r')
+        ConsumeLineFeedAfterCut(in.file);
     while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
         line[--length] = 0;
-    return !std::feof(stream) && !std::ferror(stream);
+    return !std::feof(in.file) && !std::ferror(in.file) && !PastSizeBound(in);
 }
 
 bool IsAtolSpace(char c)
@@ -72,7 +113,7 @@ void StoreDpLost(ChartRecord &chart, const LineBuffer &line, LoadMode mode)
 
 // The file is read positionally, four lines a record (title, date, DP lost, separator), and
 // never resynchronised on the separator.
-int ReadRecords(FILE *stream, LoadMode mode)
+int ReadRecords(ScoreStream &stream, LoadMode mode)
 {
     int matched = 0;
     LineBuffer line{};
@@ -107,20 +148,179 @@ int DatePieceValue(uint8_t piece)
     return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
 }
 
+ScoreFileIdentity IdentityOf(const struct stat &info)
+{
+    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
+{
+    status.refusal = refusal;
+    status.error = error;
+    return nullptr;
+}
+
+FILE *RefuseFailed(ScoreFileStatus &status, int error)
+{
+    return Refuse(status, error == ENOENT ? ScoreFileRefusal::Missing : ScoreFileRefusal::Unreadable, error);
+}
+
+bool IsReadableKind(const struct stat &info, ScoreFileStatus &status)
+{
+    if (!S_ISREG(info.st_mode)) {
+        status.type = info.st_mode & S_IFMT;
+        Refuse(status, ScoreFileRefusal::NotRegular);
+        return false;
+    }
+    if (info.st_size > MaxScoreFileSize) {
+        status.size = info.st_size;
+        Refuse(status, ScoreFileRefusal::TooLarge);
+        return false;
+    }
+    return true;
+}
+
+// Only a regular file of a score file's size is opened. The kind is looked at before the open,
+// which a device may answer with side effects, and again on what was opened, in case the name
+// changed hands in between; O_NONBLOCK keeps even that open from waiting on a pipe.
+FILE *OpenScoreFile(const char *name, ScoreFileStatus &status)
+{
+    struct stat info;
+    if (stat(name, &info) != 0)
+        return RefuseFailed(status, errno);
+    if (!IsReadableKind(info, status))
+        return nullptr;
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return RefuseFailed(status, errno);
+    FILE *stream = nullptr;
+    if (fstat(fd, &info) != 0)
+        RefuseFailed(status, errno);
+    else if (IsReadableKind(info, status) && (stream = fdopen(fd, "r")) == nullptr)
+        RefuseFailed(status, errno);
+    if (stream == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    status.identity = IdentityOf(info);
+    return stream;
+}
+
+const char *FileKindText(mode_t type)
+{
+    switch (type) {
+    case S_IFDIR:
+        return "Is a directory";
+    case S_IFIFO:
+        return "Is a named pipe";
+    case S_IFCHR:
+    case S_IFBLK:
+        return "Is a device";
+    case S_IFSOCK:
+        return "Is a socket";
+    default:
+        return "Is not a regular file";
+    }
+}
+
+struct OwnScore {
+    uint16_t dpLost;
+    uint8_t day;
+    uint8_t month;
+    uint16_t year;
+};
+
+OwnScore OwnScoreOf(const ChartRecord &chart)
+{
+    return {chart.dpLost, chart.day, chart.month, chart.year};
+}
+
+void PutBack(ChartRecord &chart, const OwnScore &score)
+{
+    chart.dpLost = score.dpLost;
+    chart.day = score.day;
+    chart.month = score.month;
+    chart.year = score.year;
+}
+
 }  // namespace
 
-bool LoadScoreFile(const char *fileName)
+bool operator==(const ScoreFileIdentity &a, const ScoreFileIdentity &b)
 {
+    if (!a.exists || !b.exists)
+        return a.exists == b.exists;
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+}
+
+bool IsRefusal(const ScoreFileStatus &status)
+{
+    return status.refusal != ScoreFileRefusal::None && status.refusal != ScoreFileRefusal::Missing;
+}
+
+RefusalText DescribeRefusal(const ScoreFileStatus &status)
+{
+    RefusalText out{};
+    switch (status.refusal) {
+    case ScoreFileRefusal::None:
+    case ScoreFileRefusal::Missing:
+        break;
+    case ScoreFileRefusal::NotRegular:
+        std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.type));
+        break;
+    case ScoreFileRefusal::TooLarge:
+        std::snprintf(out.text, sizeof out.text, "Is %lld bytes long, far more than any score file",
+                      static_cast<long long>(status.size));
+        break;
+    case ScoreFileRefusal::Unreadable:
+        std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));
+        break;
+    }
+    return out;
+}
+
+bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
+{
+    ScoreFileStatus unused;
+    ScoreFileStatus &result = status != nullptr ? *status : unused;
+    result = {};
     LoadMode mode = fileName == nullptr ? LoadMode::Own : LoadMode::Comparison;
-    FILE *stream = std::fopen(fileName == nullptr ? ScoreFileName : fileName, "r");
-    if (stream == nullptr)
+    ScoreStream stream{OpenScoreFile(fileName == nullptr ? ScoreFileName : fileName, result)};
+    if (stream.file == nullptr)
         return false;
     int matched = ReadRecords(stream, mode);
-    std::fclose(stream);
+    if (stream.grewTooLarge) {
+        result.size = std::ftell(stream.file);
+        Refuse(result, ScoreFileRefusal::TooLarge);
+    } else if (std::ferror(stream.file)) {
+        Refuse(result, ScoreFileRefusal::Unreadable, errno != 0 ? errno : EIO);
+    }
+    std::fclose(stream.file);
     return matched != 0;
 }
 
-bool SaveScoreFile(int *failureErrno)
+bool ReloadOwnScores(const bool (&keep)[ChartCount], ScoreFileStatus &status)
+{
+    OwnScore before[ChartCount];
+    for (int i = 0; i < ChartCount; ++i) {
+        before[i] = OwnScoreOf(ChartTable[i]);
+        ClearOwnScore(ChartTable[i]);
+    }
+    LoadScoreFile(nullptr, &status);
+    bool refused = IsRefusal(status);
+    for (int i = 0; i < ChartCount; ++i)
+        if (refused || keep[i])
+            PutBack(ChartTable[i], before[i]);
+    return !refused;
+}
+
+ScoreFileIdentity CurrentScoreFileIdentity()
+{
+    struct stat info;
+    return stat(ScoreFileName, &info) == 0 ? IdentityOf(info) : ScoreFileIdentity{};
+}
+
+bool SaveScoreFile(int *failureErrno, ScoreFileIdentity *written)
 {
     AtomicFileWriter file(ScoreFileName);
     for (const ChartRecord &chart : ChartTable) {
@@ -129,8 +329,11 @@ bool SaveScoreFile(int *failureErrno)
         file.Print("%d\n", chart.dpLost);
         file.Print("----------\n");
     }
-    bool saved = file.Commit();
+    struct stat info;
+    bool saved = file.Commit(&info);
     if (!saved && failureErrno != nullptr)
         *failureErrno = file.Error();
+    if (saved && written != nullptr)
+        *written = IdentityOf(info);
     return saved;
 }

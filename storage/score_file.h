@@ -1,13 +1,72 @@
 #pragma once
 
+#include <cstdint>
+#include <ctime>
+
+#include <sys/types.h>
+
+#include "chart_table.h"
+
 constexpr const char *ScoreFileName = "Scores.txt";
 
+// No score file can pass 40 KiB: 256 records of at most a 127-byte title, a 17-byte date, a
+// 6-byte DP line and the separator, each with its line end. Fifty times that still reads in a
+// few milliseconds, so a larger file is refused unread: it is no score file, and reading a
+// gigabyte of it would keep the window from appearing for seconds.
+constexpr off_t MaxScoreFileSize = 2 * 1024 * 1024;
+
+// What a process last saw of a score file, to tell later whether anyone has written it since.
+struct ScoreFileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+};
+
+bool operator==(const ScoreFileIdentity &a, const ScoreFileIdentity &b);
+
+enum class ScoreFileRefusal : uint8_t {
+    None,        // read, whether or not a record matched
+    Missing,     // there is no such file: no scores, and nothing to report
+    NotRegular,  // a named pipe, device, socket or directory: never opened for reading
+    TooLarge,    // above MaxScoreFileSize
+    Unreadable,  // opening or reading failed; error holds the reason
+};
+
+struct ScoreFileStatus {
+    ScoreFileRefusal refusal = ScoreFileRefusal::None;
+    int error = 0;        // errno behind Unreadable
+    mode_t type = 0;      // the file type behind NotRegular
+    off_t size = 0;       // the size behind TooLarge
+    ScoreFileIdentity identity;  // of the file as it was read
+};
+
+// True when the own file exists but was not read: such a file is never written over.
+bool IsRefusal(const ScoreFileStatus &status);
+
+// Why the file was not read, for a message to the player ("Is a named pipe").
+struct RefusalText {
+    char text[128];
+};
+RefusalText DescribeRefusal(const ScoreFileStatus &status);
+
 // Without a file name: the own load of "Scores.txt" into dpLost and the date. With a name, even
-// an empty one: the comparison load of that file into enemyDpLost. Yields true when at least
-// one record named a chart.
-bool LoadScoreFile(const char *fileName = nullptr);
+// an empty one: the comparison load of that file into enemyDpLost. Only a regular file of at
+// most MaxScoreFileSize is read, and nothing waits on a pipe or a device. Yields true when at
+// least one record named a chart; status, when given, tells what was read or why not.
+bool LoadScoreFile(const char *fileName = nullptr, ScoreFileStatus *status = nullptr);
+
+// The own load again, into a table that starts from no own scores, as at start-up; the charts
+// marked in keep get back the values they had before. A refused file changes nothing.
+// Yields false only for a refusal (Missing is no refusal: there are then no own scores).
+bool ReloadOwnScores(const bool (&keep)[ChartCount], ScoreFileStatus &status);
+
+// The identity of "Scores.txt" as it stands now.
+ScoreFileIdentity CurrentScoreFileIdentity();
 
 // Rewrites "Scores.txt" whole, all 256 charts in storage order, replacing the old file only
 // once the new one is complete on disk. On failure the old file is untouched and, when
-// failureErrno is given, it receives the reason as an errno value.
-bool SaveScoreFile(int *failureErrno = nullptr);
+// failureErrno is given, it receives the reason as an errno value. On success, written (when
+// given) receives the identity of the file as written.
+bool SaveScoreFile(int *failureErrno = nullptr, ScoreFileIdentity *written = nullptr);

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,8 @@
 #include "chart_fixture.h"
 #include "print_file.h"
 #include "score_file.h"
+#include "score_file_lock.h"
+#include "unprivileged.h"
 
 // Limits the size of any file this process writes, the way a full disk would, so that the
 // save fails in the middle of its text.
@@ -34,27 +37,6 @@ private:
     rlimit previous_{};
     void (*previousHandler_)(int) = nullptr;
 };
-
-// Root may write any file, so a test of what the player may not write runs its step in a child
-// that has dropped to "nobody". Returns the step's result, or -1 when the child failed.
-template <typename Step> int RunAsUnprivileged(const QString &directory, Step step)
-{
-    if (geteuid() != 0)
-        return step();
-    constexpr uid_t Nobody = 65534;
-    if (chmod(QFile::encodeName(directory).constData(), 0777) != 0)
-        return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        if (setgid(Nobody) != 0 || setuid(Nobody) != 0)
-            _exit(255);
-        _exit(step());
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
-        return -1;
-    return WEXITSTATUS(status);
-}
 
 class TestAtomicSave : public QObject {
     Q_OBJECT
@@ -161,6 +143,64 @@ private slots:
         QVERIFY(ReadBytes("synced/Scores.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
         QCOMPARE(QDir("synced").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
         QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "synced"}));
+    }
+
+    void folderThatRefusesNewFilesRewritesTheFileInPlace()
+    {
+        QVERIFY(chmod(ScoreFileName, 0666) == 0);
+        struct stat before;
+        QVERIFY(stat(ScoreFileName, &before) == 0);
+        QCOMPARE(RunAsUnprivileged(f().dir.path(), [] { return SaveScoreFile() ? 1 : 0; }, 0555), 1);
+        const QByteArray inPlace = ReadBytes(ScoreFileName);
+        struct stat after;
+        QVERIFY(stat(ScoreFileName, &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
+        // byte for byte what the atomic save writes, one byte shorter than before ("3", not "10")
+        QVERIFY(SaveScoreFile());
+        QCOMPARE(inPlace, ReadBytes(ScoreFileName));
+        QCOMPARE(inPlace.size(), oldFile_.size() - 1);
+
+        // with no file to rewrite, nothing can be saved there
+        QVERIFY(QFile::remove(ScoreFileName));
+        const int refused = RunAsUnprivileged(f().dir.path(), [] {
+            int error = 0;
+            return !SaveScoreFile(&error) && error == EACCES ? 1 : 0;
+        }, 0555);
+        QCOMPARE(refused, 1);
+        QVERIFY(f().dir.entries().isEmpty());
+    }
+
+    void lockKeepsOthersWaitingAndDiesWithItsProcess()
+    {
+        int ready[2];
+        QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
+        pid_t holder = fork();
+        if (holder == 0) {
+            ScoreFileLock lock;
+            if (write(ready[1], lock.Busy() ? "b" : "l", 1) == 1)
+                pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char answer = 0;
+        QCOMPARE(read(ready[0], &answer, 1), ssize_t(1));
+        close(ready[0]);
+        QCOMPARE(answer, 'l');
+
+        QElapsedTimer waited;
+        waited.start();
+        const bool busy = ScoreFileLock().Busy();
+        const qint64 milliseconds = waited.elapsed();
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+        QVERIFY(busy);
+        QVERIFY2(milliseconds >= 900 && milliseconds < 5000, QByteArray::number(milliseconds));
+
+        waited.restart();
+        QVERIFY(!ScoreFileLock().Busy());  // the kernel dropped it with the killed holder
+        QVERIFY(waited.elapsed() < 500);
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
     }
 
     void permissionsOfTheScoreFileAreKept()

@@ -1,7 +1,36 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "chart_fixture.h"
 #include "score_file.h"
+#include "unprivileged.h"
+
+namespace {
+
+QList<int> OwnScores()
+{
+    QList<int> scores;
+    for (const ChartRecord &c : ChartTable)
+        scores << c.dpLost << c.day << c.month << c.year;
+    return scores;
+}
+
+// Puts something that is no score file of a score file's size under the given name.
+bool MakeNonScoreFile(const QByteArray &kind, const char *name)
+{
+    if (kind == "fifo")
+        return mkfifo(name, 0600) == 0;
+    if (kind == "zero")
+        return symlink("/dev/zero", name) == 0;
+    if (kind == "dir")
+        return mkdir(name, 0700) == 0;
+    const off_t size = kind == "huge" ? off_t(1) << 30 : MaxScoreFileSize + (kind == "above" ? 1 : 0);
+    return WriteBytes(name, ScoreRecord("ABSOLUTE", "06/09/2005", 10)) && truncate(name, size) == 0;
+}
+
+}  // namespace
 
 class TestScoreFile : public QObject {
     Q_OBJECT
@@ -70,6 +99,115 @@ private slots:
         QVERIFY(LoadScoreFile("Scores.txt"));
         QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), 10);
         QVERIFY(IsUnscored(Chart("ABSOLUTE")));
+    }
+
+    void crlfReadsAsLfWhereverItFalls_data()
+    {
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<int>("absoluteDp");
+        const QByteArrayList absolute = {"ABSOLUTE", "06/09/2005", "10", "----------"};
+        const QByteArrayList after = QByteArrayList{"01/01/2001", "1", "----------"} + absolute;
+        QTest::newRow("short lines") << QByteArrayList{"1998"} + after << 10;
+        QTest::newRow("CR the last byte that fits, after 126 characters") << QByteArrayList{QByteArray(126, 'y')} + after << 10;
+        QTest::newRow("127 characters: two lines either way, the rest shifts") << QByteArrayList{QByteArray(127, 'y')} + after << 622;
+        QTest::newRow("253 characters: CR the last byte of the second piece")
+            << QByteArrayList{QByteArray(253, 'y'), "1", "----------"} + absolute << 10;
+    }
+
+    void crlfReadsAsLfWhereverItFalls()
+    {
+        QFETCH(QByteArrayList, lines);
+        QFETCH(int, absoluteDp);
+        QVERIFY(WriteBytes("Scores.txt", lines.join("\n") + "\n"));
+        LoadScoreFile();
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), absoluteDp);
+        const QList<int> withLf = OwnScores();
+
+        f().FreshTable();
+        QVERIFY(WriteBytes("Scores.txt", lines.join("\r\n") + "\r\n"));
+        LoadScoreFile();
+        QCOMPARE(OwnScores(), withLf);
+    }
+
+    void onlyRegularFilesOfAScoreFilesSizeAreRead_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<int>("refusal");
+        QTest::addColumn<QByteArray>("reason");
+        const int notRegular = int(ScoreFileRefusal::NotRegular);
+        const int tooLarge = int(ScoreFileRefusal::TooLarge);
+        QTest::newRow("named pipe without a writer") << QByteArray("fifo") << notRegular << QByteArray("Is a named pipe");
+        QTest::newRow("link to an endless device") << QByteArray("zero") << notRegular << QByteArray("Is a device");
+        QTest::newRow("directory") << QByteArray("dir") << notRegular << QByteArray("Is a directory");
+        QTest::newRow("sparse gigabyte") << QByteArray("huge") << tooLarge
+                                         << QByteArray("Is 1073741824 bytes long, far more than any score file");
+        QTest::newRow("one byte above the bound") << QByteArray("above") << tooLarge
+                                                  << QByteArray("Is 2097153 bytes long, far more than any score file");
+        QTest::newRow("exactly the bound is read") << QByteArray("bound") << int(ScoreFileRefusal::None) << QByteArray();
+    }
+
+    void onlyRegularFilesOfAScoreFilesSizeAreRead()
+    {
+        QFETCH(QByteArray, kind);
+        QFETCH(int, refusal);
+        QFETCH(QByteArray, reason);
+        QVERIFY(MakeNonScoreFile(kind, ScoreFileName));
+        alarm(10);  // a load that waits on the pipe ends the test here rather than hanging it
+        ScoreFileStatus own;
+        const bool ownMatched = LoadScoreFile(nullptr, &own);
+        ScoreFileStatus comparison;
+        const bool comparisonMatched = LoadScoreFile(ScoreFileName, &comparison);
+        alarm(0);
+        const bool read = refusal == int(ScoreFileRefusal::None);
+        QCOMPARE(int(own.refusal), refusal);
+        QCOMPARE(int(comparison.refusal), refusal);
+        QCOMPARE(IsRefusal(own), !read);
+        QCOMPARE(QByteArray(DescribeRefusal(own).text), reason);
+        QCOMPARE(ownMatched, read);
+        QCOMPARE(comparisonMatched, read);
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), read ? 10 : 622);
+        QCOMPARE(int(Chart("ABSOLUTE").enemyDpLost), read ? 10 : 0);
+    }
+
+    void unreadableFileIsRefusedWithItsReason()
+    {
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(chmod("Scores.txt", 0) == 0);
+        const int refused = RunAsUnprivileged(f().dir.path(), [] {
+            ScoreFileStatus status;
+            LoadScoreFile(nullptr, &status);
+            return status.refusal == ScoreFileRefusal::Unreadable && status.error == EACCES &&
+                   QByteArray(DescribeRefusal(status).text) == "Permission denied";
+        });
+        QCOMPARE(refused, 1);
+    }
+
+    void reloadStartsFromTheFileAndKeepsWhatIsNotSaved()
+    {
+        ScoreFileIdentity written;
+        QVERIFY(SaveScoreFile(nullptr, &written));
+        QVERIFY(written == CurrentScoreFileIdentity());
+        Score(Chart("ABSOLUTE"), 10);  // inserted, not saved yet
+        Score(Chart("1998"), 20);      // saved once, since removed from the file
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(".59", "02/03/2006", 7) + ScoreRecord("ABSOLUTE", "01/01/2001", 99)));
+        QVERIFY(!(written == CurrentScoreFileIdentity()));
+
+        bool keep[ChartCount] = {};
+        keep[Chart("ABSOLUTE").index] = true;
+        ScoreFileStatus status;
+        QVERIFY(ReloadOwnScores(keep, status));
+        QVERIFY(status.identity == CurrentScoreFileIdentity());
+        expectOwn("ABSOLUTE", 10, 1, 1, 2006);
+        expectOwn(".59", 7, 2, 3, 2006);
+        QVERIFY(IsUnscored(Chart("1998")));
+
+        // a file that is refused changes nothing
+        QVERIFY(QFile::remove("Scores.txt"));
+        QVERIFY(MakeNonScoreFile("fifo", ScoreFileName));
+        QVERIFY(!ReloadOwnScores(keep, status));
+        QCOMPARE(status.refusal, ScoreFileRefusal::NotRegular);
+        expectOwn(".59", 7, 2, 3, 2006);
+        expectOwn("ABSOLUTE", 10, 1, 1, 2006);
     }
 
     void crlfLinesReadTheSame()
