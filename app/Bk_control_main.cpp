@@ -1,5 +1,6 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -30,6 +31,7 @@
 #include "entry_conversion.h"
 #include "print_file.h"
 #include "score_file.h"
+#include "score_file_lock.h"
 #include "score_text.h"
 #include "totals.h"
 
@@ -261,7 +263,7 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     chartOrder = new ChartOrder{};
     ClearEntryFields();
     InitChartTable(chartOrder);
-    LoadScoreFile();
+    LoadOwnScoreFile();
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
@@ -777,21 +779,95 @@ bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
 
 void TBK_ControlMain::ButtonInsertClick(QObject *sender)
 {
-    if (!CommitEntry(sender != nullptr))
+    if (currentChart == nullptr)
         return;
+    const ScoreFileLock lock;
+    const OwnFile ownFile = AdoptOwnFileChanges();
+    if (!CommitEntry(sender != nullptr)) {
+        if (ownFile == OwnFile::Reloaded)
+            ShowReloadedScores();
+        return;
+    }
     uint32_t index = currentChart->index;
+    unsavedScore[index] = true;
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
-    int saveError = 0;
-    bool saved = SaveScoreFile(&saveError);
+    const QString saveFailure = SaveOwnScoreFile(lock);
     SelectChartByIndex(index);
     ListViewScores->setFocus(Qt::OtherFocusReason);
     // The score stays in memory and in the list; the next insert tries the file again.
-    if (!saved)
+    if (!saveFailure.isEmpty())
         throw std::runtime_error(QStringLiteral("%1 could not be saved: %2")
-                                     .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(std::strerror(saveError)))
+                                     .arg(QString::fromLatin1(ScoreFileName), saveFailure)
                                      .toStdString());
+}
+
+// A Scores.txt that exists but was not read is never written over. The player hears why once
+// the window is up, so that the window itself appears at once.
+void TBK_ControlMain::LoadOwnScoreFile()
+{
+    ScoreFileStatus status;
+    LoadScoreFile(nullptr, &status);
+    NoteOwnFile(status);
+    if (!IsRefusal(status))
+        return;
+    const QString message = QStringLiteral("%1 was not read: %2. The window starts without scores and leaves that file as it is")
+                                .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(DescribeRefusal(status).text));
+    QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
+}
+
+void TBK_ControlMain::NoteOwnFile(const ScoreFileStatus &status)
+{
+    ownFileStatus = status;
+    if (!IsRefusal(status))
+        ownFileSeen = status.identity;
+}
+
+// Another window or an editor may have written Scores.txt since this window last read or wrote
+// it. The file is then read again, from no own scores as at start-up, so that the save keeps
+// what they wrote; only the scores this window has not saved yet stay as they are. A file that
+// was refused is tried again every time, as the player may have mended it.
+TBK_ControlMain::OwnFile TBK_ControlMain::AdoptOwnFileChanges()
+{
+    if (!IsRefusal(ownFileStatus)) {
+        const ScoreFileIdentity now = CurrentScoreFileIdentity();
+        // A file that vanished is written anew from the window rather than emptying the window.
+        if (now == ownFileSeen || !now.exists)
+            return OwnFile::Unchanged;
+    }
+    ScoreFileStatus status;
+    const bool reloaded = ReloadOwnScores(unsavedScore, status);
+    NoteOwnFile(status);
+    return reloaded ? OwnFile::Reloaded : OwnFile::Refused;
+}
+
+// The warning came up against a score that was just read from the file: the list shows the
+// file's scores at once, while the entry keeps what the player typed for OK or Cancel to use.
+void TBK_ControlMain::ShowReloadedScores()
+{
+    QLineEdit *const fields[] = {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK};
+    QString typed[std::size(fields)];
+    std::transform(std::begin(fields), std::end(fields), typed, [](QLineEdit *field) { return field->text(); });
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+    UpdateTotals();
+    for (size_t i = 0; i < std::size(fields); ++i)
+        fields[i]->setText(typed[i]);
+}
+
+// Yields why Scores.txt was not saved, or nothing when it was.
+QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
+{
+    if (IsRefusal(ownFileStatus))
+        return QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
+    if (lock.Busy())
+        return QStringLiteral("Another window kept it locked");
+    int saveError = 0;
+    if (!SaveScoreFile(&saveError, &ownFileSeen))
+        return QString::fromLocal8Bit(std::strerror(saveError));
+    std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+    return {};
 }
 
 // While the entry panel covers it, the warning panel is hidden as well: a covered OK button

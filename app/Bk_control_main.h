@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "chart_table.h"
+#include "score_file.h"
 
 class QFileDialog;
 class QFrame;
@@ -19,6 +20,7 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWindow;
+class ScoreFileLock;
 
 class TBK_ControlMain : public QWidget {
     Q_OBJECT
@@ -87,6 +89,14 @@ private:
     void ButtonCompareResetClick();
     void ButtonFilePrintClick();
 
+    // What Insert found of Scores.txt before it stored anything.
+    enum class OwnFile : uint8_t { Unchanged, Reloaded, Refused };
+    void LoadOwnScoreFile();
+    void NoteOwnFile(const ScoreFileStatus &status);
+    OwnFile AdoptOwnFileChanges();
+    void ShowReloadedScores();
+    QString SaveOwnScoreFile(const ScoreFileLock &lock);
+
     void ShowWarningPanel();
     void ShowEntryPanel();
     void SetLastColumnCaption(const QString &caption);
@@ -102,6 +112,9 @@ private:
     uint16_t pendingDpLost = 0;
     bool compareMode = false;
     QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
+    ScoreFileIdentity ownFileSeen;      // Scores.txt as this window last read or wrote it
+    ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
+    bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;

@@ -1,10 +1,10 @@
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QtTest>
 
 #include "chart_fixture.h"
 #include "score_file.h"
+#include "non_score_files.h"
 #include "unprivileged.h"
 
 namespace {
@@ -15,19 +15,6 @@ QList<int> OwnScores()
     for (const ChartRecord &c : ChartTable)
         scores << c.dpLost << c.day << c.month << c.year;
     return scores;
-}
-
-// Puts something that is no score file of a score file's size under the given name.
-bool MakeNonScoreFile(const QByteArray &kind, const char *name)
-{
-    if (kind == "fifo")
-        return mkfifo(name, 0600) == 0;
-    if (kind == "zero")
-        return symlink("/dev/zero", name) == 0;
-    if (kind == "dir")
-        return mkdir(name, 0700) == 0;
-    const off_t size = kind == "huge" ? off_t(1) << 30 : MaxScoreFileSize + (kind == "above" ? 1 : 0);
-    return WriteBytes(name, ScoreRecord("ABSOLUTE", "06/09/2005", 10)) && truncate(name, size) == 0;
 }
 
 }  // namespace

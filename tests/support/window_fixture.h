@@ -115,6 +115,14 @@ public:
 
     void Click(const char *buttonName) { QTest::mouseClick(Button(buttonName), Qt::LeftButton); }
 
+    // What a player does to store a play of that many Greats (and every freeze OK) on a chart.
+    void InsertGreats(const char *title, const QString &greats)
+    {
+        ClickRow(title);
+        Type("MemoGreat", greats);
+        Click("ButtonInsert");
+    }
+
     void Type(const char *fieldName, const QString &text)
     {
         QLineEdit *field = Field(fieldName);
