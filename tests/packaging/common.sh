@@ -23,6 +23,9 @@ expected_files()
     local app_id=$1
     {
         echo "bin/brisko-calculator"
+        echo "share/man/man1/brisko-calculator.1.gz"
+        echo "share/doc/brisko-calculator/copyright"
+        echo "share/doc/brisko-calculator/changelog.gz"
         echo "share/applications/$app_id.desktop"
         echo "share/metainfo/$app_id.metainfo.xml"
         echo "share/icons/hicolor/scalable/apps/$app_id.svg"

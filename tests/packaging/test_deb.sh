@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Packs the current build with CPack into a temporary directory and inspects the .deb with
-# dpkg-deb: name, version, the files it installs, and dependencies that cover every library the
-# program loads.
-#   test_deb.sh BUILD_DIR APP_ID VERSION
+# Packs the current build with CPack into a temporary directory and inspects the .deb: lintian
+# finds nothing to report, not even information; name, version, maintainer, the files it
+# installs, dependencies that cover every library and the font the program loads, and no web
+# address but the home page, when there is one.
+#   test_deb.sh BUILD_DIR APP_ID VERSION MAINTAINER [HOMEPAGE]
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
-build=$1 app_id=$2 version=$3
+build=$1 app_id=$2 version=$3 maintainer=$4 homepage=${5:-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -24,12 +25,19 @@ deb=${debs[0]}
 arch=$(dpkg --print-architecture)
 [ "$(basename "$deb")" = "brisko-calculator_${version}_$arch.deb" ] || fail "unexpected file name $(basename "$deb")"
 
+# stderr only says that lintian runs as root, which it does on a build machine
+report=$(lintian --pedantic --display-info "$deb" 2>"$work/lintian.log")
+status=$?
+[ "$status" -eq 0 ] || fail "lintian exited with $status: $(cat "$work/lintian.log")"
+[ -z "$report" ] || fail "lintian reported:"$'\n'"$report"
+
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = brisko-calculator ] || fail "Package is '$(field Package)'"
 [ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
 [ -n "$(field Description)" ] || fail "no Description"
-[ "$(field Recommends)" = fonts-liberation2 ] || fail "Recommends is '$(field Recommends)'"
+[ "$(field Maintainer)" = "$maintainer" ] || fail "Maintainer is '$(field Maintainer)', not '$maintainer'"
+[ "$(field Homepage)" = "$homepage" ] || fail "Homepage is '$(field Homepage)', not '$homepage'"
 
 contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort)
 if [ "$contents" != "$(expected_files "$app_id")" ]; then
@@ -41,7 +49,7 @@ owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 
 # Every package in Depends, without its version.
 depends=$(field Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/[[:space:]]//g' | sed '/^$/d' | sort -u)
-for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-liberation2; do
     grep -qx "$package" <<<"$depends" || fail "Depends lacks $package: $(field Depends)"
 done
 field Depends | grep -Eq 'libqt6widgets6 \(>= 6\.' || fail "Depends gives no Qt 6 version: $(field Depends)"
@@ -49,6 +57,15 @@ field Depends | grep -Eq 'libqt6widgets6 \(>= 6\.' || fail "Depends gives no Qt 
 # Each library the packed program links directly comes from a package it depends on; those
 # packages bring their own dependencies.
 dpkg-deb -x "$deb" "$work/root"
+# The copyright format is the one address that always ships; XML namespaces name no page.
+addresses=$( (dpkg-deb -f "$deb"; find "$work/root" -type f -exec sh -c 'case $1 in *.gz) zcat "$1";; *) cat "$1";; esac' - {} \;) \
+    | sed -E 's/xmlns(:[a-z]+)?="[^"]*"//g' | grep -aoE '[a-z]+://[^][ "<>()]+' | sort -u)
+while read -r address; do
+    case $address in
+        '' | https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/) ;;
+        *) [ -n "$homepage" ] && [[ $address == "$homepage"* ]] || fail "the package names $address" ;;
+    esac
+done <<<"$addresses"
 packed="$work/root/usr/bin/brisko-calculator"
 needed=$(readelf -d "$packed" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || fail "the packed program links no shared library"
