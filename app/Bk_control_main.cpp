@@ -9,6 +9,7 @@
 #include <utility>
 
 #include <QApplication>
+#include <QCompleter>
 #include <QDate>
 #include <QFileDialog>
 #include <QFrame>
@@ -824,7 +825,9 @@ void TBK_ControlMain::ButtonWarningNOClick()
 void TBK_ControlMain::ButtonCompareClick()
 {
     QString fileName;
-    if (!FileChooserSlot()(OpenDialogEnemy(), fileName))
+    const bool chosen = FileChooserSlot()(OpenDialogEnemy(), fileName);
+    ReturnFromComparisonDialog();
+    if (!chosen)
         return;
     if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
         return;
@@ -833,6 +836,17 @@ void TBK_ControlMain::ButtonCompareClick()
     FillScoreList();
     UpdateTotals();
     ButtonCompareReset->setEnabled(true);
+}
+
+// The dialog's name completion is a window of its own. When Enter accepts the dialog while the
+// completion shows, Qt closes the dialog but leaves the completion open: it stays on top, eats
+// the next click and keeps every window inactive until the player switches windows.
+void TBK_ControlMain::ReturnFromComparisonDialog()
+{
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->hide();
+    activateWindow();
+    ListViewScores->setFocus(Qt::OtherFocusReason);
 }
 
 void TBK_ControlMain::ButtonCompareResetClick()

@@ -94,6 +94,7 @@ private:
     void MissOrCompareMnemonic();
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
+    void ReturnFromComparisonDialog();
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
