@@ -336,6 +336,7 @@ void TBK_ControlMain::BuildWarningPanel()
     ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
     Describe(PanelWarning, QStringLiteral("Warning"),
              QStringLiteral("The new result loses more DP than the stored score; continue?"));
+    PanelWarning->installEventFilter(this);
     Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
              QStringLiteral("Stores the new result although it loses more DP than the stored score"));
     Describe(ButtonWarningNO, QStringLiteral("Keep the stored score"),
@@ -697,11 +698,33 @@ bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
     return false;  // the list still receives the key
 }
 
-bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoGood); }
-bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoBoo); }
-bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoMiss); }
-bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoOK); }
-bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, ButtonInsert); }
+bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoGood); }
+bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoBoo); }
+bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoMiss); }
+bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoOK); }
+bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, ButtonInsert); }
+
+// A live mnemonic never reaches a field: the shortcut takes the key first. What does reach it
+// with Alt or Meta held is a chord that is no mnemonic now (a disabled or hidden button's, or
+// none), and QLineEdit would type its letter; with Ctrl alone QLineEdit already types nothing.
+// AltGr still types: X11 reports it as a group switch, Windows as Ctrl with Alt.
+bool TBK_ControlMain::DropChordText(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (event->text().isEmpty() || !(modifiers & (Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const bool altGr = modifiers.testFlag(Qt::GroupSwitchModifier) ||
+                       (modifiers.testFlag(Qt::AltModifier) && modifiers.testFlag(Qt::ControlModifier));
+    return !altGr;
+}
+
+bool TBK_ControlMain::PanelWarningKeyPress(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape)
+        return false;
+    ButtonWarningNOClick();  // as Escape cancels any dialog
+    return true;
+}
 
 // Qt hands an ambiguous mnemonic to its owners in turn, whatever has the focus, and remembers
 // the turn across presses: left alone, every second Alt+M would land on Compare even when the
@@ -756,6 +779,8 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
             consumed = MemoMissKeyPress(key);
         else if (watched == MemoOK)
             consumed = MemoOKKeyPress(key);
+        else if (watched == PanelWarning)
+            consumed = PanelWarningKeyPress(key);
     })();
     return consumed || QWidget::eventFilter(watched, event);
 }

@@ -80,6 +80,7 @@ private:
     bool MemoBooKeyPress(QKeyEvent *event);
     bool MemoMissKeyPress(QKeyEvent *event);
     bool MemoOKKeyPress(QKeyEvent *event);
+    bool PanelWarningKeyPress(QKeyEvent *event);
     void ButtonInsertClick(QObject *sender);
     void ButtonWarningOKClick();
     void ButtonWarningNOClick();
@@ -91,6 +92,7 @@ private:
     void ShowEntryPanel();
     void SetLastColumnCaption(const QString &caption);
     bool FocusNextOnEnter(QKeyEvent *event, QWidget *next);
+    static bool DropChordText(const QKeyEvent *event);
     void MissOrCompareMnemonic();
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
