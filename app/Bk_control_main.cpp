@@ -1,5 +1,6 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -552,10 +553,17 @@ void TBK_ControlMain::SetTabOrder()
     QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
+// A window larger than the screen (a high scale on a small screen) starts at the top-left corner
+// of the free area, where its title bar and first controls can be reached, not centred partly
+// off-screen.
 void TBK_ControlMain::PlaceCentredOnScreen()
 {
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QPoint centred = available.center() - rect().center();
+    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
 }
 
 void TBK_ControlMain::FillScoreList()
