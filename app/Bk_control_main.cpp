@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCompleter>
 #include <QDate>
@@ -161,6 +163,25 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
     return button;
 }
 
+constexpr char AccessibleRoleProperty[] = "briskoAccessibleRole";
+constexpr char FieldDescriptionProperty[] = "briskoFieldDescription";
+
+// Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
+// readers take for a window of its own (a frame) or skip as a filler; the window names the
+// role these widgets really play.
+QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
+{
+    const QVariant role = object->property(AccessibleRoleProperty);
+    if (!role.isValid() || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
+}
+
+void SetAccessibleRole(QWidget *widget, QAccessible::Role role)
+{
+    widget->setProperty(AccessibleRoleProperty, int(role));
+}
+
 void Describe(QWidget *widget, const QString &name, const QString &description)
 {
     widget->setAccessibleName(name);
@@ -233,6 +254,7 @@ static void RegisterWindowResources()
         return;
     registered = true;
     Q_INIT_RESOURCE(brisko);
+    QAccessible::installFactory(WidgetInItsRole);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
 }
@@ -317,6 +339,8 @@ void TBK_ControlMain::BuildWarningPanel()
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
+    SetAccessibleRole(this, QAccessible::Window);
+
     // Created first, so that the entry panel lies on top of it.
     PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
     PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -335,8 +359,10 @@ void TBK_ControlMain::BuildWarningPanel()
 
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
     ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
-    Describe(PanelWarning, QStringLiteral("Warning"),
-             QStringLiteral("The new result loses more DP than the stored score; continue?"));
+    // A reader announces the panel as an alert and reads its description: the words on the panel.
+    SetAccessibleRole(PanelWarning, QAccessible::AlertMessage);
+    Describe(PanelWarning, LabelWarningTitle->text(),
+             LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
     PanelWarning->installEventFilter(this);
     Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
              QStringLiteral("Stores the new result although it loses more DP than the stored score"));
@@ -351,6 +377,8 @@ void TBK_ControlMain::BuildInsertPanel()
     PanelInsert = MakeControl<QFrame>(this, "PanelInsert", QRect(0, 0, ClientWidth, ClientHeight));
     PanelInsert->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelInsert, WindowGreen);
+    SetAccessibleRole(PanelInsert, QAccessible::Grouping);
+    PanelInsert->setAccessibleName(QStringLiteral("Score entry"));
 
     ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));  // drawn once shown
     Describe(ImageBrisko, QStringLiteral("Brisko Calculator picture"),
@@ -362,6 +390,7 @@ void TBK_ControlMain::BuildInsertPanel()
         rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
         rule->setContentsMargins(0, 0, 0, 0);
         rule->setFixedHeight(2);  // a rule along the top edge of its design box
+        SetAccessibleRole(rule, QAccessible::Separator);
     }
 
     BuildEntryFields();
@@ -405,6 +434,7 @@ void TBK_ControlMain::BuildEntryFields()
         field->setMaxLength(EntryFieldMaxLength);
         field->installEventFilter(this);
         Describe(field, QString::fromLatin1(row.accessibleName), QString::fromLatin1(row.description));
+        field->setProperty(FieldDescriptionProperty, field->accessibleDescription());
         connect(field, &QLineEdit::textChanged, this, Guarded([this, change = row.change] { (this->*change)(); }));
         QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelGeometry, QString::fromLatin1(row.caption),
                                   WindowFont(SmallPixels, false));
@@ -511,6 +541,8 @@ void TBK_ControlMain::BuildTotalsPanel()
     PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(346, 307, 415, 37));
     PanelTotals->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelTotals, PanelSilver);
+    SetAccessibleRole(PanelTotals, QAccessible::Grouping);
+    PanelTotals->setAccessibleName(QStringLiteral("Totals"));
     LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QRect(3, 0, 89, 20), QStringLiteral("Total Ranks:"),
                                 WindowFont(LargePixels, false));
     LabelTotalDP = MakeLabel(PanelTotals, "LabelTotalDP", QRect(3, 22, 50, 13), QStringLiteral("Total DPs:"),
@@ -575,20 +607,38 @@ void TBK_ControlMain::FillScoreList()
     uint32_t index = currentChart->index;
 
     ListViewScores->setUpdatesEnabled(false);
-    ListViewScores->clear();
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(ChartCount);
-    for (ChartRecord *chart : *chartOrder) {
-        auto *row = new QTreeWidgetItem(RowTexts(*chart, compareMode));
-        for (int column = 0; column < ListColumnCount; ++column)
-            row->setTextAlignment(column, ListColumns[column].alignment);
-        row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(chart)));
-        rows.append(row);
-    }
-    ListViewScores->addTopLevelItems(rows);
+    ListViewScores->clearSelection();  // the reselection below then reports the chart afresh
+    AppendScoreRows();
+    int row = 0;
+    for (ChartRecord *chart : *chartOrder)
+        FillScoreRow(ListViewScores->topLevelItem(row++), *chart);
     ListViewScores->setUpdatesEnabled(true);
 
     SelectChartByIndex(index);
+}
+
+// The 256 rows are made once and every fill writes them anew. Rows removed and appended
+// again would leave a screen reader holding cells that no longer exist: Qt 6.4 keeps their
+// accessibility objects registered after the rows are gone.
+void TBK_ControlMain::AppendScoreRows()
+{
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(ChartCount - ListViewScores->topLevelItemCount());
+    while (ListViewScores->topLevelItemCount() + rows.size() < int(ChartCount)) {
+        auto *row = new QTreeWidgetItem;
+        for (int column = 0; column < ListColumnCount; ++column)
+            row->setTextAlignment(column, ListColumns[column].alignment);
+        rows.append(row);
+    }
+    ListViewScores->addTopLevelItems(rows);
+}
+
+void TBK_ControlMain::FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart)
+{
+    const QStringList texts = RowTexts(chart, compareMode);
+    for (int column = 0; column < ListColumnCount; ++column)
+        row->setText(column, texts[column]);
+    row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(&chart)));
 }
 
 void TBK_ControlMain::SelectChartByIndex(uint32_t index)
@@ -641,6 +691,7 @@ void TBK_ControlMain::ClearEntryFields()
         field->setText(QString());
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetLabelText(label, QString());
+    DescribeResultInEntryFields();
 }
 
 bool TBK_ControlMain::RecalculateEntry()
@@ -662,8 +713,25 @@ bool TBK_ControlMain::RecalculateEntry()
     SetLabelText(LabelDPMissResult, Decimal(dpLost));
     SetLabelText(LabelRankResult, QString::fromLatin1(RankName(percent)));
     SetLabelText(LabelPercResult, QString::fromLatin1(PercentLabelText(percent).text));
+    DescribeResultInEntryFields();
     pendingDpLost = dpLost;
     return true;
+}
+
+// A screen reader stays in the field being typed into and does not read the result labels by
+// itself. Each field's description begins with the current result, and Qt reports every change
+// of a description, which a reader speaks for the focused field.
+void TBK_ControlMain::DescribeResultInEntryFields()
+{
+    const QString dpLost = LabelDPMissResult->text();
+    const QString result = dpLost.isEmpty() ? QString()
+                                            : QStringLiteral("DP lost %1, rank %2, %3. ")
+                                                  .arg(dpLost, LabelRankResult->text(), LabelPercResult->text());
+    for (QLineEdit *field : {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK}) {
+        const QString description = result + field->property(FieldDescriptionProperty).toString();
+        if (field->accessibleDescription() != description)
+            field->setAccessibleDescription(description);
+    }
 }
 
 void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected)
@@ -835,6 +903,10 @@ void TBK_ControlMain::ShowWarningPanel()
     PanelWarning->show();
     PanelInsert->hide();
     ButtonWarningOK->setFocus(Qt::OtherFocusReason);
+    if (QAccessible::isActive()) {
+        QAccessibleEvent alert(PanelWarning, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 void TBK_ControlMain::ShowEntryPanel()

@@ -61,10 +61,13 @@ private:
     template <typename Handler> auto Guarded(Handler handler);
 
     void FillScoreList();
+    void AppendScoreRows();
+    void FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart);
     void SelectChartByIndex(uint32_t index);
     void UpdateTotals();
     void ClearEntryFields();
     bool RecalculateEntry();
+    void DescribeResultInEntryFields();
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
