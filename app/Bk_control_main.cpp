@@ -9,7 +9,10 @@
 #include <stdexcept>
 #include <utility>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QCompleter>
 #include <QDate>
 #include <QFileDialog>
 #include <QFrame>
@@ -161,6 +164,25 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
     return button;
 }
 
+constexpr char AccessibleRoleProperty[] = "briskoAccessibleRole";
+constexpr char FieldDescriptionProperty[] = "briskoFieldDescription";
+
+// Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
+// readers take for a window of its own (a frame) or skip as a filler; the window names the
+// role these widgets really play.
+QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
+{
+    const QVariant role = object->property(AccessibleRoleProperty);
+    if (!role.isValid() || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
+}
+
+void SetAccessibleRole(QWidget *widget, QAccessible::Role role)
+{
+    widget->setProperty(AccessibleRoleProperty, int(role));
+}
+
 void Describe(QWidget *widget, const QString &name, const QString &description)
 {
     widget->setAccessibleName(name);
@@ -233,6 +255,7 @@ static void RegisterWindowResources()
         return;
     registered = true;
     Q_INIT_RESOURCE(brisko);
+    QAccessible::installFactory(WidgetInItsRole);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
 }
@@ -317,6 +340,8 @@ void TBK_ControlMain::BuildWarningPanel()
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
+    SetAccessibleRole(this, QAccessible::Window);
+
     // Created first, so that the entry panel lies on top of it.
     PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
     PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -335,8 +360,11 @@ void TBK_ControlMain::BuildWarningPanel()
 
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
     ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
-    Describe(PanelWarning, QStringLiteral("Warning"),
-             QStringLiteral("The new result loses more DP than the stored score; continue?"));
+    // A reader announces the panel as an alert and reads its description: the words on the panel.
+    SetAccessibleRole(PanelWarning, QAccessible::AlertMessage);
+    Describe(PanelWarning, LabelWarningTitle->text(),
+             LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
+    PanelWarning->installEventFilter(this);
     Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
              QStringLiteral("Stores the new result although it loses more DP than the stored score"));
     Describe(ButtonWarningNO, QStringLiteral("Keep the stored score"),
@@ -350,6 +378,8 @@ void TBK_ControlMain::BuildInsertPanel()
     PanelInsert = MakeControl<QFrame>(this, "PanelInsert", QRect(0, 0, ClientWidth, ClientHeight));
     PanelInsert->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelInsert, WindowGreen);
+    SetAccessibleRole(PanelInsert, QAccessible::Grouping);
+    PanelInsert->setAccessibleName(QStringLiteral("Score entry"));
 
     ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));  // drawn once shown
     Describe(ImageBrisko, QStringLiteral("Brisko Calculator picture"),
@@ -361,6 +391,7 @@ void TBK_ControlMain::BuildInsertPanel()
         rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
         rule->setContentsMargins(0, 0, 0, 0);
         rule->setFixedHeight(2);  // a rule along the top edge of its design box
+        SetAccessibleRole(rule, QAccessible::Separator);
     }
 
     BuildEntryFields();
@@ -404,6 +435,7 @@ void TBK_ControlMain::BuildEntryFields()
         field->setMaxLength(EntryFieldMaxLength);
         field->installEventFilter(this);
         Describe(field, QString::fromLatin1(row.accessibleName), QString::fromLatin1(row.description));
+        field->setProperty(FieldDescriptionProperty, field->accessibleDescription());
         connect(field, &QLineEdit::textChanged, this, Guarded([this, change = row.change] { (this->*change)(); }));
         QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelGeometry, QString::fromLatin1(row.caption),
                                   WindowFont(SmallPixels, false));
@@ -510,6 +542,8 @@ void TBK_ControlMain::BuildTotalsPanel()
     PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(346, 307, 415, 37));
     PanelTotals->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelTotals, PanelSilver);
+    SetAccessibleRole(PanelTotals, QAccessible::Grouping);
+    PanelTotals->setAccessibleName(QStringLiteral("Totals"));
     LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QRect(3, 0, 89, 20), QStringLiteral("Total Ranks:"),
                                 WindowFont(LargePixels, false));
     LabelTotalDP = MakeLabel(PanelTotals, "LabelTotalDP", QRect(3, 22, 50, 13), QStringLiteral("Total DPs:"),
@@ -552,10 +586,17 @@ void TBK_ControlMain::SetTabOrder()
     QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
+// A window larger than the screen (a high scale on a small screen) starts at the top-left corner
+// of the free area, where its title bar and first controls can be reached, not centred partly
+// off-screen.
 void TBK_ControlMain::PlaceCentredOnScreen()
 {
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QPoint centred = available.center() - rect().center();
+    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
 }
 
 void TBK_ControlMain::FillScoreList()
@@ -567,20 +608,38 @@ void TBK_ControlMain::FillScoreList()
     uint32_t index = currentChart->index;
 
     ListViewScores->setUpdatesEnabled(false);
-    ListViewScores->clear();
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(ChartCount);
-    for (ChartRecord *chart : *chartOrder) {
-        auto *row = new QTreeWidgetItem(RowTexts(*chart, compareMode));
-        for (int column = 0; column < ListColumnCount; ++column)
-            row->setTextAlignment(column, ListColumns[column].alignment);
-        row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(chart)));
-        rows.append(row);
-    }
-    ListViewScores->addTopLevelItems(rows);
+    ListViewScores->clearSelection();  // the reselection below then reports the chart afresh
+    AppendScoreRows();
+    int row = 0;
+    for (ChartRecord *chart : *chartOrder)
+        FillScoreRow(ListViewScores->topLevelItem(row++), *chart);
     ListViewScores->setUpdatesEnabled(true);
 
     SelectChartByIndex(index);
+}
+
+// The 256 rows are made once and every fill writes them anew. Rows removed and appended
+// again would leave a screen reader holding cells that no longer exist: Qt 6.4 keeps their
+// accessibility objects registered after the rows are gone.
+void TBK_ControlMain::AppendScoreRows()
+{
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(ChartCount - ListViewScores->topLevelItemCount());
+    while (ListViewScores->topLevelItemCount() + rows.size() < int(ChartCount)) {
+        auto *row = new QTreeWidgetItem;
+        for (int column = 0; column < ListColumnCount; ++column)
+            row->setTextAlignment(column, ListColumns[column].alignment);
+        rows.append(row);
+    }
+    ListViewScores->addTopLevelItems(rows);
+}
+
+void TBK_ControlMain::FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart)
+{
+    const QStringList texts = RowTexts(chart, compareMode);
+    for (int column = 0; column < ListColumnCount; ++column)
+        row->setText(column, texts[column]);
+    row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(&chart)));
 }
 
 void TBK_ControlMain::SelectChartByIndex(uint32_t index)
@@ -633,6 +692,7 @@ void TBK_ControlMain::ClearEntryFields()
         field->setText(QString());
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetLabelText(label, QString());
+    DescribeResultInEntryFields();
 }
 
 bool TBK_ControlMain::RecalculateEntry()
@@ -654,8 +714,25 @@ bool TBK_ControlMain::RecalculateEntry()
     SetLabelText(LabelDPMissResult, Decimal(dpLost));
     SetLabelText(LabelRankResult, QString::fromLatin1(RankName(percent)));
     SetLabelText(LabelPercResult, QString::fromLatin1(PercentLabelText(percent).text));
+    DescribeResultInEntryFields();
     pendingDpLost = dpLost;
     return true;
+}
+
+// A screen reader stays in the field being typed into and does not read the result labels by
+// itself. Each field's description begins with the current result, and Qt reports every change
+// of a description, which a reader speaks for the focused field.
+void TBK_ControlMain::DescribeResultInEntryFields()
+{
+    const QString dpLost = LabelDPMissResult->text();
+    const QString result = dpLost.isEmpty() ? QString()
+                                            : QStringLiteral("DP lost %1, rank %2, %3. ")
+                                                  .arg(dpLost, LabelRankResult->text(), LabelPercResult->text());
+    for (QLineEdit *field : {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK}) {
+        const QString description = result + field->property(FieldDescriptionProperty).toString();
+        if (field->accessibleDescription() != description)
+            field->setAccessibleDescription(description);
+    }
 }
 
 void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected)
@@ -698,11 +775,33 @@ bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
     return false;  // the list still receives the key
 }
 
-bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoGood); }
-bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoBoo); }
-bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoMiss); }
-bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, MemoOK); }
-bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return FocusNextOnEnter(event, ButtonInsert); }
+bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoGood); }
+bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoBoo); }
+bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoMiss); }
+bool TBK_ControlMain::MemoMissKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoOK); }
+bool TBK_ControlMain::MemoOKKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, ButtonInsert); }
+
+// A live mnemonic never reaches a field: the shortcut takes the key first. What does reach it
+// with Alt or Meta held is a chord that is no mnemonic now (a disabled or hidden button's, or
+// none), and QLineEdit would type its letter; with Ctrl alone QLineEdit already types nothing.
+// AltGr still types: X11 reports it as a group switch, Windows as Ctrl with Alt.
+bool TBK_ControlMain::DropChordText(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (event->text().isEmpty() || !(modifiers & (Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const bool altGr = modifiers.testFlag(Qt::GroupSwitchModifier) ||
+                       (modifiers.testFlag(Qt::AltModifier) && modifiers.testFlag(Qt::ControlModifier));
+    return !altGr;
+}
+
+bool TBK_ControlMain::PanelWarningKeyPress(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape)
+        return false;
+    ButtonWarningNOClick();  // as Escape cancels any dialog
+    return true;
+}
 
 // Qt hands an ambiguous mnemonic to its owners in turn, whatever has the focus, and remembers
 // the turn across presses: left alone, every second Alt+M would land on Compare even when the
@@ -757,6 +856,8 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
             consumed = MemoMissKeyPress(key);
         else if (watched == MemoOK)
             consumed = MemoOKKeyPress(key);
+        else if (watched == PanelWarning)
+            consumed = PanelWarningKeyPress(key);
     })();
     return consumed || QWidget::eventFilter(watched, event);
 }
@@ -877,6 +978,10 @@ void TBK_ControlMain::ShowWarningPanel()
     PanelWarning->show();
     PanelInsert->hide();
     ButtonWarningOK->setFocus(Qt::OtherFocusReason);
+    if (QAccessible::isActive()) {
+        QAccessibleEvent alert(PanelWarning, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 void TBK_ControlMain::ShowEntryPanel()
@@ -900,7 +1005,9 @@ void TBK_ControlMain::ButtonWarningNOClick()
 void TBK_ControlMain::ButtonCompareClick()
 {
     QString fileName;
-    if (!FileChooserSlot()(OpenDialogEnemy(), fileName))
+    const bool chosen = FileChooserSlot()(OpenDialogEnemy(), fileName);
+    ReturnFromComparisonDialog();
+    if (!chosen)
         return;
     if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
         return;
@@ -909,6 +1016,17 @@ void TBK_ControlMain::ButtonCompareClick()
     FillScoreList();
     UpdateTotals();
     ButtonCompareReset->setEnabled(true);
+}
+
+// The dialog's name completion is a window of its own. When Enter accepts the dialog while the
+// completion shows, Qt closes the dialog but leaves the completion open: it stays on top, eats
+// the next click and keeps every window inactive until the player switches windows.
+void TBK_ControlMain::ReturnFromComparisonDialog()
+{
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->hide();
+    activateWindow();
+    ListViewScores->setFocus(Qt::OtherFocusReason);
 }
 
 void TBK_ControlMain::ButtonCompareResetClick()

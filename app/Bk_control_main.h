@@ -63,10 +63,13 @@ private:
     template <typename Handler> auto Guarded(Handler handler);
 
     void FillScoreList();
+    void AppendScoreRows();
+    void FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart);
     void SelectChartByIndex(uint32_t index);
     void UpdateTotals();
     void ClearEntryFields();
     bool RecalculateEntry();
+    void DescribeResultInEntryFields();
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
@@ -82,6 +85,7 @@ private:
     bool MemoBooKeyPress(QKeyEvent *event);
     bool MemoMissKeyPress(QKeyEvent *event);
     bool MemoOKKeyPress(QKeyEvent *event);
+    bool PanelWarningKeyPress(QKeyEvent *event);
     void ButtonInsertClick(QObject *sender);
     void ButtonWarningOKClick();
     void ButtonWarningNOClick();
@@ -101,9 +105,11 @@ private:
     void ShowEntryPanel();
     void SetLastColumnCaption(const QString &caption);
     bool FocusNextOnEnter(QKeyEvent *event, QWidget *next);
+    static bool DropChordText(const QKeyEvent *event);
     void MissOrCompareMnemonic();
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
+    void ReturnFromComparisonDialog();
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;

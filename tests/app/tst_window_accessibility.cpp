@@ -2,8 +2,43 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 #include "window_fixture.h"
+
+namespace {
+
+// What a screen-reader bridge is told, and the objects it is handed: it keeps their ids and
+// asks for them again later, when each must still stand for something real.
+struct Heard {
+    QAccessible::Event type;
+    QObject *object;
+    QString name;
+    QString description;
+};
+QList<Heard> heard;
+QList<QAccessible::Id> handedOut;
+QStringList logged;
+
+void Hear(QAccessibleEvent *event)
+{
+    QAccessibleInterface *accessible = event->accessibleInterface();
+    if (accessible == nullptr || !accessible->isValid()) {
+        logged << QStringLiteral("event %1 for an invalid object").arg(int(event->type()));
+        return;
+    }
+    handedOut << QAccessible::uniqueId(accessible);
+    heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name), accessible->text(QAccessible::Description)};
+}
+
+void Log(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    logged << message;
+}
+
+}  // namespace
 
 // What a screen reader is told: it reads the accessibility interfaces, not the widgets.
 class TestWindowAccessibility : public QObject {
@@ -22,9 +57,101 @@ class TestWindowAccessibility : public QObject {
 
     QString Name(const char *name) { return Accessible(name)->text(QAccessible::Name); }
 
+    const Heard *Last(QAccessible::Event type, const char *control)
+    {
+        QObject *object = f().Find<QObject>(control);
+        for (qsizetype i = heard.size(); i > 0; --i)
+            if (heard[i - 1].type == type && heard[i - 1].object == object)
+                return &heard[i - 1];
+        return nullptr;
+    }
+
+    // Every cell read as a reader walks the table; every object handed out before is either
+    // gone or still real. Gives the first thing read wrong.
+    QString ListMisread()
+    {
+        QAccessibleTableInterface *table = Accessible("ListViewScores")->tableInterface();
+        if (table->rowCount() != 256)
+            return QStringLiteral("%1 rows").arg(table->rowCount());
+        for (int row = 0; row < 256; ++row) {
+            const QStringList texts = f().RowTexts(row);
+            for (int column = 0; column < 6; ++column) {
+                QAccessibleInterface *cell = table->cellAt(row, column);
+                if (cell == nullptr || !cell->isValid() || cell->text(QAccessible::Name) != texts[column])
+                    return QStringLiteral("cell %1, %2 is not \"%3\"").arg(row).arg(column).arg(texts[column]);
+                handedOut << QAccessible::uniqueId(cell);
+            }
+        }
+        for (QAccessible::Id id : std::as_const(handedOut)) {
+            QAccessibleInterface *accessible = QAccessible::accessibleInterface(id);
+            if (accessible != nullptr && !accessible->isValid())
+                return QStringLiteral("object %1 is invalid").arg(id);
+        }
+        return QString();
+    }
+
 private slots:
-    void init() { fixture_ = std::make_unique<WindowFixture>(); }
-    void cleanup() { fixture_.reset(); }
+    void initTestCase()
+    {
+        // What a reader's bridge does when a reader starts; Qt offers no public call for it.
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+        QVERIFY(QAccessible::isActive());
+        QAccessible::installUpdateHandler(Hear);
+    }
+
+    void init()
+    {
+        fixture_ = std::make_unique<WindowFixture>();
+        heard.clear();
+        handedOut.clear();
+        logged.clear();
+    }
+    void cleanup()
+    {
+        qInstallMessageHandler(nullptr);
+        fixture_.reset();
+    }
+
+    // Refills of the list, a typed play and the warning, as a screen reader meets them.
+    void readerHearsWhatTheEyeSees()
+    {
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
+        QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
+        TBK_ControlMain::SetComparisonFileChooser([](QFileDialog &, QString &chosen) {
+            chosen = QStringLiteral("friend.txt");
+            return true;
+        });
+        qInstallMessageHandler(Log);
+        f().Open();
+        QCOMPARE(QAccessible::queryAccessibleInterface(&f().window())->role(), QAccessible::Window);
+        f().ClickRow("ABSOLUTE");
+        QCOMPARE(ListMisread(), QString());
+        f().ClickHeader(4);
+        QCOMPARE(ListMisread(), QString());
+
+        f().Type("MemoMiss", "3");
+        const Heard *result = Last(QAccessible::DescriptionChanged, "MemoMiss");
+        QVERIFY(result != nullptr);
+        QVERIFY2(result->description.startsWith(QStringLiteral("DP lost 40, rank AA, 93.56%. ")), qPrintable(result->description));
+        QCOMPARE(Accessible("MemoMiss")->text(QAccessible::Description), result->description);
+        const qsizetype told = heard.size();
+        f().Type("MemoOK", "0");  // ABSOLUTE has no freezes: the result stays, and nothing is said again
+        QVERIFY(Last(QAccessible::DescriptionChanged, "MemoMiss") - heard.constData() < told);
+
+        f().Type("MemoMiss", "");
+        f().Click("ButtonInsert");
+        QCOMPARE(ListMisread(), QString());
+        f().Click("ButtonCompare");
+        QCOMPARE(ListMisread(), QString());
+
+        f().Type("MemoMiss", "3");
+        f().Click("ButtonInsert");
+        const Heard *alert = Last(QAccessible::Alert, "PanelWarning");
+        QVERIFY(alert != nullptr);
+        QCOMPARE(alert->name, QStringLiteral("Warning"));
+        QCOMPARE(alert->description, QStringLiteral("You are inserting a greater amout of DPs than before!!! Continue ?"));
+        QCOMPARE(logged, QStringList());
+    }
 
     void namesAndRoles_data()
     {
@@ -57,6 +184,11 @@ private slots:
         row("ButtonWarningNO", "Keep the stored score", QAccessible::PushButton);
         row("ListViewScores", "Charts and scores", QAccessible::Tree);
         row("ImageBrisko", "Brisko Calculator picture", QAccessible::Graphic);
+        row("Bevel1", "", QAccessible::Separator, false);
+        row("Bevel2", "", QAccessible::Separator, false);
+        row("PanelInsert", "Score entry", QAccessible::Grouping, false);
+        row("PanelTotals", "Totals", QAccessible::Grouping, false);
+        row("PanelWarning", "Warning", QAccessible::AlertMessage);
     }
 
     void namesAndRoles()

@@ -1,4 +1,7 @@
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileDialog>
+#include <QTimer>
 
 #include "window_fixture.h"
 
@@ -26,6 +29,7 @@ class TestWindowCommands : public QObject {
     }
 
     QString LastCaption() { return f().List()->headerItem()->text(5); }
+    QPoint CentreOf(const char *control) { return f().Find<QWidget>(control)->geometry().center(); }
     QString LastCell(const char *title) { return f().RowTexts(f().RowOf(title)).at(5); }
 
 private slots:
@@ -56,6 +60,61 @@ private slots:
         QCOMPARE(f().LabelText("LabelTotalDP"), QStringLiteral("( Total DP Won: 0   Total DP Lost: 0   Difference: 0 )"));
         QVERIFY(f().Button("ButtonCompareReset")->isEnabled());
         QCOMPARE(f().SelectedTitle(), QStringLiteral(".59"));
+    }
+
+    // The real dialog, answered as a player does: the name typed, and Enter while the name
+    // completion still shows. What the player meets next must act at once.
+    void comparisonDialogLeavesNothingBehind()
+    {
+        QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
+        TBK_ControlMain &window = f().Open();
+        bool completionShown = false;
+        QTimer player;
+        player.setInterval(10);
+        connect(&player, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;  // not shown yet
+            player.stop();
+            if (!QTest::qWaitForWindowActive(dialog))
+                return;
+            dialog->setDirectory(f().dir().path());  // an earlier dialog in this process may have left another
+            auto *files = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+            if (!QTest::qWaitFor([&] { return files->model()->rowCount(files->rootIndex()) > 0; }))
+                return;  // the folder is read in the background
+            auto *completer = dialog->findChild<QCompleter *>();
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            name->setFocus();
+            name->clear();
+            const QString wanted = QStringLiteral("friend.txt");
+            for (qsizetype typed = 0; typed < wanted.size() && name->text() != wanted; ++typed)
+                QTest::keyClick(name, wanted[typed].toLatin1());  // the dialog may fill in the rest itself
+            completionShown = QTest::qWaitFor([&] { return completer->popup()->isVisible(); });
+            QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);  // the window system routes it as it would
+        });
+        QTimer guard;  // no modal box is ever left waiting
+        guard.setInterval(5000);
+        connect(&guard, &QTimer::timeout, [] {
+            if (auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                modal->reject();
+        });
+        player.start();
+        guard.start();
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, CentreOf("ButtonCompare"));
+        player.stop();
+        guard.stop();
+
+        QVERIFY(completionShown);
+        QCOMPARE(LastCaption(), QStringLiteral("Diff."));
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        for (QWidget *shown : QApplication::topLevelWidgets())
+            QVERIFY2(shown == &window || !shown->isVisible(), shown->metaObject()->className());
+        QTRY_COMPARE(QApplication::activeWindow(), &window);
+        QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+        QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
+        QCOMPARE(f().FocusName(), QStringLiteral("MemoGreat"));
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, CentreOf("ButtonCompareReset"));
+        QCOMPARE(LastCaption(), QStringLiteral("%"));
     }
 
     void partialFileComparesTheRestAgainstZero()

@@ -242,6 +242,22 @@ private slots:
         }
     }
 
+    // Centred when it fits; a window larger than the screen starts at its top-left corner.
+    void placedWhereItCanBeReached()
+    {
+        f().Open();
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect frame = f().window().frameGeometry();
+        if (frame.width() > available.width())
+            QCOMPARE(frame.left(), available.left());
+        else
+            QVERIFY(qAbs(frame.center().x() - available.center().x()) <= 1);
+        if (frame.height() > available.height())
+            QCOMPARE(frame.top(), available.top());
+        else
+            QVERIFY(qAbs(frame.center().y() - available.center().y()) <= 1);
+    }
+
     void textsFitTheirControls_data()
     {
         QTest::addColumn<QString>("state");

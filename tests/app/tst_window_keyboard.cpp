@@ -127,7 +127,8 @@ private slots:
         QTest::newRow("Shift+Tab, Enter on Cancel") << QList<int>{Qt::Key_Backtab, Qt::Key_Return} << false;
         QTest::newRow("Alt+K") << QList<int>{WithAlt(Qt::Key_K)} << true;
         QTest::newRow("Alt+C") << QList<int>{WithAlt(Qt::Key_C)} << false;
-        QTest::newRow("Escape does nothing, then Alt+C") << QList<int>{Qt::Key_Escape, WithAlt(Qt::Key_C)} << false;
+        QTest::newRow("Escape on OK") << QList<int>{Qt::Key_Escape} << false;
+        QTest::newRow("Tab, Escape on Cancel") << QList<int>{Qt::Key_Tab, Qt::Key_Escape} << false;
     }
 
     void answerTheWarningFromTheKeyboard()
@@ -226,6 +227,57 @@ private slots:
         Press(Qt::Key_Return);
         QCOMPARE(chooserCalls_, 2);
         QCOMPARE(f().List()->headerItem()->text(5), QStringLiteral("Diff."));
+        QVERIFY(f().errors.isEmpty());
+    }
+
+    // A chord that is no live mnemonic types nothing into a field and raises nothing; the live
+    // mnemonics and the editing chords go on working there.
+    void chordsTypeNoTextIntoAField()
+    {
+        f().Open();
+        DownToAbsolute();
+        Alt(Qt::Key_G);
+        Type("12");
+        const QString result = f().LabelText("LabelDPMissResult");
+        struct Chord {
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+        };
+        const Chord stray[] = {
+            {Qt::Key_R, Qt::AltModifier},  // Comp. Reset is disabled
+            {Qt::Key_K, Qt::AltModifier},  // the warning is hidden
+            {Qt::Key_C, Qt::AltModifier},
+            {Qt::Key_Z, Qt::AltModifier},
+            {Qt::Key_5, Qt::AltModifier},
+            {Qt::Key_Z, Qt::MetaModifier},
+            {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier},
+        };
+        for (const Chord &chord : stray) {
+            Press(chord.key, chord.modifiers);
+            QCOMPARE(f().FocusName(), QStringLiteral("MemoGreat"));
+            QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("12"));
+        }
+        QCOMPARE(f().LabelText("LabelDPMissResult"), result);
+        QCOMPARE(f().List()->headerItem()->text(5), QStringLiteral("%"));
+        QVERIFY(!f().Find<QWidget>("PanelWarning")->isVisible());
+
+        // AltGr: a group switch on X11, Ctrl with Alt on Windows; the layout's character is typed
+        QTest::keyClick(f().Field("MemoGreat"), '$', Qt::GroupSwitchModifier);
+        QTest::keyClick(f().Field("MemoGreat"), '4', Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("12$4"));
+        QCOMPARE(f().errors, QStringList({"'12$' is not a valid integer value.", "'12$4' is not a valid integer value."}));
+        f().errors.clear();
+
+        Press(Qt::Key_Z, Qt::ControlModifier);  // takes back all typed over the selected 622
+        QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("622"));
+        Press(Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(f().Field("MemoGreat")->selectedText(), QStringLiteral("622"));
+        Press(Qt::Key_C, Qt::ControlModifier);
+        Type("1");
+        Press(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("1622"));
+        Alt(Qt::Key_D);
+        QCOMPARE(f().FocusName(), QStringLiteral("MemoGood"));
         QVERIFY(f().errors.isEmpty());
     }
 
