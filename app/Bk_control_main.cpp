@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDate>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -88,9 +89,31 @@ TBK_ControlMain::FileChooser &FileChooserSlot()
     return chooser;
 }
 
+// The design font, or where it is not installed the first of its substitutes with close
+// metrics, so that every text fits its control. A font asked for by a family that is not
+// installed costs a failed match and a fontconfig fallback search before any substitute is
+// tried, and that for every size and weight the window uses.
+const QString &DesignFamily()
+{
+    static const QString family = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char *name : {"MS Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
+            const QString candidate = QString::fromLatin1(name);
+            for (const QString &entry : installed) {
+                // a family from more than one foundry is listed once for each: "Name [Foundry]"
+                if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
+                    entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
+                    return candidate;
+            }
+        }
+        return QStringLiteral("MS Sans Serif");  // none of them: the toolkit's default font
+    }();
+    return family;
+}
+
 QFont WindowFont(int pixelSize, bool bold)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font(DesignFamily());
     font.setPixelSize(pixelSize);
     font.setStyleHint(QFont::SansSerif);
     if (bold) {
@@ -222,8 +245,7 @@ QStringList RowTexts(const ChartRecord &chart, bool compareMode)
 }  // namespace
 
 // The picture and the icon are compiled into this static library, whose resource
-// registration the linker would otherwise drop. The design font is not shipped on Linux;
-// the substitutes have close metrics, so every text fits its control.
+// registration the linker would otherwise drop.
 static void RegisterWindowResources()
 {
     static bool registered = false;
@@ -231,8 +253,6 @@ static void RegisterWindowResources()
         return;
     registered = true;
     Q_INIT_RESOURCE(brisko);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
 }
 
 template <typename Handler> auto TBK_ControlMain::Guarded(Handler handler)
