@@ -1,5 +1,6 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -16,11 +17,13 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QIconEngine>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcutEvent>
@@ -175,6 +178,16 @@ QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QStri
     return label;
 }
 
+// A label of the hidden warning panel keeps its design size until FinishStart sizes it to its
+// text: measuring loads the font, and two of the panel's fonts are used nowhere else.
+QLabel *MakeWarningLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
+{
+    auto *label = MakeControl<QLabel>(parent, name, geometry);
+    label->setFont(font);
+    label->setText(text);
+    return label;
+}
+
 // Reads an image in the one format it is kept in: a reader left to detect the format loads
 // every image plugin installed before it tries its own.
 QImage ReadImage(const QString &fileName, const char *format)
@@ -183,6 +196,74 @@ QImage ReadImage(const QString &fileName, const char *format)
     reader.setAutoDetectImageFormat(false);
     return reader.read();
 }
+
+// The window icon, a picture drawn for each size the desktop asks for, from 16 to 128 pixels,
+// and for 128 at twice that for scaled screens. A size is decoded when it is asked for, and
+// nothing is kept: an X11 window hands each of its sizes to the window manager once, when it
+// gets the icon (a dialog, which shows its parent's icon, as it opens), and other platforms do
+// not ask at all.
+class WindowIconEngine : public QIconEngine {
+public:
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        const QSize side = actualSize(size, mode, state);
+        const int *drawn = std::find_if(std::begin(DrawnSizes), std::end(DrawnSizes),
+                                        [&](int drawnSize) { return drawnSize >= side.width(); });
+        const int source = drawn == std::end(DrawnSizes) ? DrawnSizes[std::size(DrawnSizes) - 1] : *drawn;
+        QPixmap picture = QPixmap::fromImage(ReadImage(QStringLiteral(":/icons/%1.png").arg(source), "png"));
+        if (picture.size() != side)
+            picture = picture.scaled(side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return picture;
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        painter->drawPixmap(rect, pixmap((QSizeF(rect.size()) * ratio).toSize(), mode, state));
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min({size.width(), size.height(), DrawnSizes[std::size(DrawnSizes) - 1]});
+        return QSize(side, side);
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64), QSize(128, 128)};
+    }
+
+    QIconEngine *clone() const override { return new WindowIconEngine; }
+
+private:
+    static constexpr int DrawnSizes[] = {16, 32, 48, 64, 128, 256};
+};
+
+// Runs a step once, as soon as the first frame showing the widget has been painted and flushed:
+// the call posted from the paint event waits until the whole paint pass is over.
+class AfterFirstPaint : public QObject {
+public:
+    AfterFirstPaint(QWidget *widget, std::function<void()> step) : QObject(widget), step_(std::move(step))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(this, [this] {
+                step_();
+                deleteLater();
+            }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
+};
 
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)
 {
@@ -300,6 +381,16 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     UpdateTotals();
     ListViewScores->setFocus();
     PlaceCentredOnScreen();
+    new AfterFirstPaint(PanelInsert, Guarded([this] { FinishStart(); }));
+}
+
+// What the first frame does not show, done once it is on screen, so that the player waits for
+// none of it: the icon, and the sizes of the hidden warning panel's labels.
+void TBK_ControlMain::FinishStart()
+{
+    setWindowIcon(QIcon(new WindowIconEngine));
+    for (QLabel *label : {LabelWarningTitle, LabelWarningMessage, LabelWarningContinue})
+        label->adjustSize();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
@@ -343,10 +434,6 @@ void TBK_ControlMain::BuildWarningPanel()
     setFixedSize(ClientWidth, ClientHeight);
     setFont(WindowFont(SmallPixels, false));
     SetBackground(this, WindowGreen);
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
 
     // Created first, so that the entry panel lies on top of it.
     PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
@@ -354,14 +441,14 @@ void TBK_ControlMain::BuildWarningPanel()
     PanelWarning->hide();
     SetBackground(PanelWarning, WindowGreen);
 
-    LabelWarningTitle = MakeLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
-                                  QStringLiteral("Warning"), WindowFont(32, true));
+    LabelWarningTitle = MakeWarningLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
+                                         QStringLiteral("Warning"), WindowFont(32, true));
     SetTextColour(LabelWarningTitle, ResultRed);
-    LabelWarningMessage = MakeLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
-                                    QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
-                                    WindowFont(LargePixels, true));
-    LabelWarningContinue = MakeLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
-                                     QStringLiteral("Continue ?"), WindowFont(19, false));
+    LabelWarningMessage = MakeWarningLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
+                                           QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
+                                           WindowFont(LargePixels, true));
+    LabelWarningContinue = MakeWarningLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
+                                            QStringLiteral("Continue ?"), WindowFont(19, false));
     SetTextColour(LabelWarningContinue, ResultRed);
 
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
