@@ -197,11 +197,11 @@ QImage ReadImage(const QString &fileName, const char *format)
     return reader.read();
 }
 
-// The window icon, a picture drawn for each size the desktop asks for, from 16 to 128 pixels,
-// and for 128 at twice that for scaled screens. A size is decoded when it is asked for, and
-// nothing is kept: an X11 window hands each of its sizes to the window manager once, when it
-// gets the icon (a dialog, which shows its parent's icon, as it opens), and other platforms do
-// not ask at all.
+// The window icon, a picture drawn for each size from 16 to 256 pixels. It offers the sizes a
+// window manager draws a window's icon at, 16 to 64; the larger pictures serve larger requests
+// and scaled screens. A size is decoded when it is asked for, and nothing is kept: an X11
+// window hands each offered size to the window manager once, when it gets the icon (a dialog,
+// which shows its parent's icon, as it opens), and other platforms do not ask at all.
 class WindowIconEngine : public QIconEngine {
 public:
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
@@ -230,7 +230,7 @@ public:
 
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
     {
-        return {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64), QSize(128, 128)};
+        return {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
     }
 
     QIconEngine *clone() const override { return new WindowIconEngine; }
