@@ -15,14 +15,18 @@
 #include <QCompleter>
 #include <QDate>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QIconEngine>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcutEvent>
@@ -93,9 +97,31 @@ TBK_ControlMain::FileChooser &FileChooserSlot()
     return chooser;
 }
 
+// The design font, or where it is not installed the first of its substitutes with close
+// metrics, so that every text fits its control. A font asked for by a family that is not
+// installed costs a failed match and a fontconfig fallback search before any substitute is
+// tried, and that for every size and weight the window uses.
+const QString &DesignFamily()
+{
+    static const QString family = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char *name : {"MS Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
+            const QString candidate = QString::fromLatin1(name);
+            for (const QString &entry : installed) {
+                // a family from more than one foundry is listed once for each: "Name [Foundry]"
+                if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
+                    entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
+                    return candidate;
+            }
+        }
+        return QStringLiteral("MS Sans Serif");  // none of them: the toolkit's default font
+    }();
+    return family;
+}
+
 QFont WindowFont(int pixelSize, bool bold)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font(DesignFamily());
     font.setPixelSize(pixelSize);
     font.setStyleHint(QFont::SansSerif);
     if (bold) {
@@ -156,6 +182,93 @@ QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QStri
     return label;
 }
 
+// A label of the hidden warning panel keeps its design size until FinishStart sizes it to its
+// text: measuring loads the font, and two of the panel's fonts are used nowhere else.
+QLabel *MakeWarningLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
+{
+    auto *label = MakeControl<QLabel>(parent, name, geometry);
+    label->setFont(font);
+    label->setText(text);
+    return label;
+}
+
+// Reads an image in the one format it is kept in: a reader left to detect the format loads
+// every image plugin installed before it tries its own.
+QImage ReadImage(const QString &fileName, const char *format)
+{
+    QImageReader reader(fileName, format);
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+// The window icon, a picture drawn for each size from 16 to 256 pixels. It offers the sizes a
+// window manager draws a window's icon at, 16 to 64; the larger pictures serve larger requests
+// and scaled screens. A size is decoded when it is asked for, and nothing is kept: an X11
+// window hands each offered size to the window manager once, when it gets the icon (a dialog,
+// which shows its parent's icon, as it opens), and other platforms do not ask at all.
+class WindowIconEngine : public QIconEngine {
+public:
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        const QSize side = actualSize(size, mode, state);
+        const int *drawn = std::find_if(std::begin(DrawnSizes), std::end(DrawnSizes),
+                                        [&](int drawnSize) { return drawnSize >= side.width(); });
+        const int source = drawn == std::end(DrawnSizes) ? DrawnSizes[std::size(DrawnSizes) - 1] : *drawn;
+        QPixmap picture = QPixmap::fromImage(ReadImage(QStringLiteral(":/icons/%1.png").arg(source), "png"));
+        if (picture.size() != side)
+            picture = picture.scaled(side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return picture;
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        painter->drawPixmap(rect, pixmap((QSizeF(rect.size()) * ratio).toSize(), mode, state));
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min({size.width(), size.height(), DrawnSizes[std::size(DrawnSizes) - 1]});
+        return QSize(side, side);
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
+    }
+
+    QIconEngine *clone() const override { return new WindowIconEngine; }
+
+private:
+    static constexpr int DrawnSizes[] = {16, 32, 48, 64, 128, 256};
+};
+
+// Runs a step once, as soon as the first frame showing the widget has been painted and flushed:
+// the call posted from the paint event waits until the whole paint pass is over.
+class AfterFirstPaint : public QObject {
+public:
+    AfterFirstPaint(QWidget *widget, std::function<void()> step) : QObject(widget), step_(std::move(step))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(this, [this] {
+                step_();
+                deleteLater();
+            }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
+};
+
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)
 {
     auto *button = MakeControl<QPushButton>(parent, name, geometry);
@@ -197,10 +310,13 @@ void DescribeResult(QLabel *label, const QString &name, const QString &descripti
 }
 
 // Only the one picture the screen needs is decoded: the drawn original on a plain screen, the
-// double-size one on a scaled screen, smoothly resized for scales other than 2.
+// double-size one on a scaled screen, smoothly resized for scales other than 2. The pictures are
+// kept as plain PPM, which decodes in a sixth of the time PNG takes; the resource compiler
+// packs them as small.
 QPixmap BriskoPicture(QSize size, qreal ratio)
 {
-    QPixmap picture(ratio > 1.0 ? QStringLiteral(":/brisko@2x.png") : QStringLiteral(":/brisko.png"));
+    QPixmap picture = QPixmap::fromImage(
+        ReadImage(ratio > 1.0 ? QStringLiteral(":/brisko@2x.ppm") : QStringLiteral(":/brisko.ppm"), "ppm"));
     const QSize deviceSize = (QSizeF(size) * ratio).toSize();
     if (picture.size() != deviceSize)
         picture = picture.scaled(deviceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -246,8 +362,7 @@ QStringList RowTexts(const ChartRecord &chart, bool compareMode)
 }  // namespace
 
 // The picture and the icon are compiled into this static library, whose resource
-// registration the linker would otherwise drop. The design font is not shipped on Linux;
-// the substitutes have close metrics, so every text fits its control.
+// registration the linker would otherwise drop.
 static void RegisterWindowResources()
 {
     static bool registered = false;
@@ -256,8 +371,6 @@ static void RegisterWindowResources()
     registered = true;
     Q_INIT_RESOURCE(brisko);
     QAccessible::installFactory(WidgetInItsRole);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
 }
 
 template <typename Handler> auto TBK_ControlMain::Guarded(Handler handler)
@@ -292,6 +405,16 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     UpdateTotals();
     ListViewScores->setFocus();
     PlaceCentredOnScreen();
+    new AfterFirstPaint(PanelInsert, Guarded([this] { FinishStart(); }));
+}
+
+// What the first frame does not show, done once it is on screen, so that the player waits for
+// none of it: the icon, and the sizes of the hidden warning panel's labels.
+void TBK_ControlMain::FinishStart()
+{
+    setWindowIcon(QIcon(new WindowIconEngine));
+    for (QLabel *label : {LabelWarningTitle, LabelWarningMessage, LabelWarningContinue})
+        label->adjustSize();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
@@ -335,10 +458,6 @@ void TBK_ControlMain::BuildWarningPanel()
     setFixedSize(ClientWidth, ClientHeight);
     setFont(WindowFont(SmallPixels, false));
     SetBackground(this, WindowGreen);
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
 
     SetAccessibleRole(this, QAccessible::Window);
 
@@ -348,14 +467,14 @@ void TBK_ControlMain::BuildWarningPanel()
     PanelWarning->hide();
     SetBackground(PanelWarning, WindowGreen);
 
-    LabelWarningTitle = MakeLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
-                                  QStringLiteral("Warning"), WindowFont(32, true));
+    LabelWarningTitle = MakeWarningLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
+                                         QStringLiteral("Warning"), WindowFont(32, true));
     SetTextColour(LabelWarningTitle, ResultRed);
-    LabelWarningMessage = MakeLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
-                                    QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
-                                    WindowFont(LargePixels, true));
-    LabelWarningContinue = MakeLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
-                                     QStringLiteral("Continue ?"), WindowFont(19, false));
+    LabelWarningMessage = MakeWarningLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
+                                           QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
+                                           WindowFont(LargePixels, true));
+    LabelWarningContinue = MakeWarningLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
+                                            QStringLiteral("Continue ?"), WindowFont(19, false));
     SetTextColour(LabelWarningContinue, ResultRed);
 
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));

@@ -57,6 +57,7 @@ private:
     void BuildTotalsPanel();
     void SetTabOrder();
     void PlaceCentredOnScreen();
+    void FinishStart();
 
     // Every handler the toolkit calls runs through this guard, so an exception reaches the
     // error box and the event loop goes on.

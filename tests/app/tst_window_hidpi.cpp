@@ -194,7 +194,7 @@ class TestWindowHighDpi : public QObject {
                  qPrintable(QStringLiteral("%1x%2 at %3").arg(picture.width()).arg(picture.height()).arg(ratio)));
         QVERIFY(picture.width() <= 330 && picture.height() <= 676);
         if (ratio == 1 || ratio == 2) {
-            const QImage art(ratio == 1 ? QStringLiteral(":/brisko.png") : QStringLiteral(":/brisko@2x.png"));
+            const QImage art(ratio == 1 ? QStringLiteral(":/brisko.ppm") : QStringLiteral(":/brisko@2x.ppm"));
             QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32), art.convertToFormat(QImage::Format_RGB32));
         }
     }
