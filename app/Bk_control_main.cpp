@@ -549,6 +549,11 @@ void TBK_ControlMain::BuildEntryFields()
         {"LabelOK", QRect(185, 135, 15, 13), "&OK", "MemoOK", 132, &TBK_ControlMain::MemoOK, &TBK_ControlMain::LabelOK,
          "Freeze OK count", "Freezes judged OK; every freeze not OK loses six DP", &TBK_ControlMain::MemoOKChange},
     };
+    // A QLineEdit lays out its empty text in the application's font inside its constructor,
+    // before its own font applies. With the window's font standing in for the application's
+    // meanwhile, that costs no font the window never shows.
+    const QFont applicationFont = QApplication::font();
+    QApplication::setFont(font());
     for (const FieldRow &row : rows) {
         QLineEdit *field = MakeControl<QLineEdit>(PanelInsert, row.fieldName, QRect(250, row.top, 85, 20));
         field->setMaxLength(EntryFieldMaxLength);
@@ -562,6 +567,7 @@ void TBK_ControlMain::BuildEntryFields()
         this->*row.field = field;
         this->*row.label = label;
     }
+    QApplication::setFont(applicationFont);
 }
 
 void TBK_ControlMain::BuildResultLabels()
@@ -728,26 +734,32 @@ void TBK_ControlMain::FillScoreList()
 
     ListViewScores->setUpdatesEnabled(false);
     ListViewScores->clearSelection();  // the reselection below then reports the chart afresh
-    AppendScoreRows();
-    int row = 0;
-    for (ChartRecord *chart : *chartOrder)
-        FillScoreRow(ListViewScores->topLevelItem(row++), *chart);
+    if (ListViewScores->topLevelItemCount() == 0) {
+        AppendScoreRows();
+    } else {
+        int row = 0;
+        for (ChartRecord *chart : *chartOrder)
+            FillScoreRow(ListViewScores->topLevelItem(row++), *chart);
+    }
     ListViewScores->setUpdatesEnabled(true);
 
     SelectChartByIndex(index);
 }
 
-// The 256 rows are made once and every fill writes them anew. Rows removed and appended
-// again would leave a screen reader holding cells that no longer exist: Qt 6.4 keeps their
-// accessibility objects registered after the rows are gone.
+// The 256 rows are made once, by the first fill, and every later fill writes them anew. Rows
+// removed and appended again would leave a screen reader holding cells that no longer exist:
+// Qt 6.4 keeps their accessibility objects registered after the rows are gone. The first rows
+// get their texts before they join the list, where every text written would be a change the
+// view is told of.
 void TBK_ControlMain::AppendScoreRows()
 {
     QList<QTreeWidgetItem *> rows;
-    rows.reserve(ChartCount - ListViewScores->topLevelItemCount());
-    while (ListViewScores->topLevelItemCount() + rows.size() < int(ChartCount)) {
+    rows.reserve(ChartCount);
+    for (ChartRecord *chart : *chartOrder) {
         auto *row = new QTreeWidgetItem;
         for (int column = 0; column < ListColumnCount; ++column)
             row->setTextAlignment(column, ListColumns[column].alignment);
+        FillScoreRow(row, *chart);
         rows.append(row);
     }
     ListViewScores->addTopLevelItems(rows);

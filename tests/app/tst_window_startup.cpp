@@ -17,7 +17,10 @@ private slots:
 
     void startWithoutScoreFile()
     {
+        const QFont applicationFont = QApplication::font();
         f().Open();
+        QCOMPARE(QApplication::font(), applicationFont);  // dialogs and message boxes keep theirs
+        QCOMPARE(f().Field("MemoGreat")->font(), f().window().font());
         QCOMPARE(f().List()->topLevelItemCount(), 256);
         QStringList expected;
         for (const ChartRecord &chart : ChartTable)
