@@ -17,10 +17,8 @@ namespace {
 // rewrite reaches the file in one write, at Commit, or not at all.
 constexpr size_t InPlaceBufferSize = 64 * 1024;
 
-// The rename is only durable once the directory entry itself reaches the disk.
-void SyncDirectoryOf(const char *path)
+void DirectoryOf(const char *path, char (&directory)[PATH_MAX])
 {
-    char directory[PATH_MAX];
     const char *slash = std::strrchr(path, '/');
     if (slash == nullptr) {
         std::snprintf(directory, sizeof directory, ".");
@@ -28,6 +26,13 @@ void SyncDirectoryOf(const char *path)
         int length = slash == path ? 1 : static_cast<int>(slash - path);
         std::snprintf(directory, sizeof directory, "%.*s", length, path);
     }
+}
+
+// The rename is only durable once the directory entry itself reaches the disk.
+void SyncDirectoryOf(const char *path)
+{
+    char directory[PATH_MAX];
+    DirectoryOf(path, directory);
     int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
@@ -94,6 +99,15 @@ bool FolderRefusesNewFiles(int error)
 }
 
 }  // namespace
+
+void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
+{
+    char target[PATH_MAX];
+    if (ResolveTarget(name, target))
+        DirectoryOf(target, folder);
+    else
+        std::snprintf(folder, sizeof folder, ".");
+}
 
 AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_{}, tempName_{}
 {

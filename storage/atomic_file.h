@@ -5,6 +5,10 @@
 
 #include <sys/stat.h>
 
+// The folder that holds the file a writer of name replaces: through a symbolic link, the folder
+// of the file it points at; otherwise the folder the name lies in ("." for a bare name).
+void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX]);
+
 // Writes a file so that a reader only ever sees the old or the complete new content: the text
 // goes to "<name>.tmp" in the same directory, is flushed and synced, and only then renamed
 // over the name. Any failure leaves the old file as it was and removes the temporary. A file
