@@ -311,8 +311,7 @@ void DescribeResult(QLabel *label, const QString &name, const QString &descripti
 
 // Only the one picture the screen needs is decoded: the drawn original on a plain screen, the
 // double-size one on a scaled screen, smoothly resized for scales other than 2. The pictures are
-// kept as plain PPM, which decodes in a sixth of the time PNG takes; the resource compiler
-// packs them as small.
+// kept as plain PPM, uncompressed, which reads in a sixth of the time PNG takes to decode.
 QPixmap BriskoPicture(QSize size, qreal ratio)
 {
     QPixmap picture = QPixmap::fromImage(
@@ -817,9 +816,14 @@ void TBK_ControlMain::ListViewScoresColumnClick(int column)
     FillScoreList();
 }
 
+TBK_ControlMain::EntryFieldList TBK_ControlMain::EntryFields() const
+{
+    return {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK};
+}
+
 void TBK_ControlMain::ClearEntryFields()
 {
-    for (QLineEdit *field : {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK})
+    for (QLineEdit *field : EntryFields())
         field->setText(QString());
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetLabelText(label, QString());
@@ -859,7 +863,7 @@ void TBK_ControlMain::DescribeResultInEntryFields()
     const QString result = dpLost.isEmpty() ? QString()
                                             : QStringLiteral("DP lost %1, rank %2, %3. ")
                                                   .arg(dpLost, LabelRankResult->text(), LabelPercResult->text());
-    for (QLineEdit *field : {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK}) {
+    for (QLineEdit *field : EntryFields()) {
         const QString description = result + field->property(FieldDescriptionProperty).toString();
         if (field->accessibleDescription() != description)
             field->setAccessibleDescription(description);
@@ -1078,9 +1082,9 @@ TBK_ControlMain::OwnFile TBK_ControlMain::AdoptOwnFileChanges()
 // file's scores at once, while the entry keeps what the player typed for OK or Cancel to use.
 void TBK_ControlMain::ShowReloadedScores()
 {
-    QLineEdit *const fields[] = {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK};
+    const EntryFieldList fields = EntryFields();
     QString typed[std::size(fields)];
-    std::transform(std::begin(fields), std::end(fields), typed, [](QLineEdit *field) { return field->text(); });
+    std::transform(fields.begin(), fields.end(), typed, [](QLineEdit *field) { return field->text(); });
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();

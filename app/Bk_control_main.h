@@ -3,6 +3,7 @@
 // and every event handler and calls them directly; the list only shows the chart records.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -68,6 +69,9 @@ private:
     void FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart);
     void SelectChartByIndex(uint32_t index);
     void UpdateTotals();
+    // Great, Good, Boo, Miss and OK, in this order.
+    using EntryFieldList = std::array<QLineEdit *, 5>;
+    EntryFieldList EntryFields() const;
     void ClearEntryFields();
     bool RecalculateEntry();
     void DescribeResultInEntryFields();
