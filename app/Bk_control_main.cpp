@@ -11,6 +11,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QCompleter>
 #include <QDate>
@@ -29,6 +30,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QShortcutEvent>
 #include <QTreeWidget>
 #include <QWindow>
@@ -83,6 +85,32 @@ bool ExecFileDialog(QFileDialog &dialog, QString &fileName)
         return false;
     fileName = dialog.selectedFiles().value(0);
     return true;
+}
+
+TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount)
+{
+    const QString text = unsavedCount == 1 ? QStringLiteral("1 score is not saved in %1.")
+                                           : QStringLiteral("%2 scores are not saved in %1.");
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()),
+                    text.arg(QString::fromLatin1(ScoreFileName)).arg(unsavedCount), QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.setInformativeText(QStringLiteral("Save again before closing, discard, or keep the window open?"));
+    QPushButton *save = box.addButton(QStringLiteral("&Save again"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(save);
+    box.exec();
+    if (box.clickedButton() == save)
+        return TBK_ControlMain::UnsavedScoresAnswer::SaveAgain;
+    if (box.clickedButton() == discard)
+        return TBK_ControlMain::UnsavedScoresAnswer::Discard;
+    return TBK_ControlMain::UnsavedScoresAnswer::Cancel;
+}
+
+TBK_ControlMain::UnsavedScoresQuestion &UnsavedScoresQuestionSlot()
+{
+    static TBK_ControlMain::UnsavedScoresQuestion question = AskAboutUnsavedScores;
+    return question;
 }
 
 TBK_ControlMain::ErrorPresenter &ErrorPresenterSlot()
@@ -405,6 +433,8 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     ListViewScores->setFocus();
     PlaceCentredOnScreen();
     new AfterFirstPaint(PanelInsert, Guarded([this] { FinishStart(); }));
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            Guarded([this](QSessionManager &manager) { SessionEnding(manager); }));
 }
 
 // What the first frame does not show, done once it is on screen, so that the player waits for
@@ -446,6 +476,11 @@ void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
 {
     FileChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+}
+
+void TBK_ControlMain::SetUnsavedScoresQuestion(UnsavedScoresQuestion question)
+{
+    UnsavedScoresQuestionSlot() = question ? std::move(question) : AskAboutUnsavedScores;
 }
 
 void TBK_ControlMain::BuildWarningPanel()
@@ -1013,15 +1048,18 @@ bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
     return true;
 }
 
+// Scores.txt is read again under the lock on every Insert, whatever its size or times say:
+// another window or an editor may have written it, and it reads in well under a millisecond.
+// The warning then compares with the score as the file has it.
 void TBK_ControlMain::ButtonInsertClick(QObject *sender)
 {
     if (currentChart == nullptr)
         return;
     const ScoreFileLock lock;
-    const OwnFile ownFile = AdoptOwnFileChanges();
+    const bool merged = MergeOwnFile();
     if (!CommitEntry(sender != nullptr)) {
-        if (ownFile == OwnFile::Reloaded)
-            ShowReloadedScores();
+        if (merged)
+            ShowMergedScores();
         return;
     }
     uint32_t index = currentChart->index;
@@ -1032,55 +1070,33 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
     const QString saveFailure = SaveOwnScoreFile(lock);
     SelectChartByIndex(index);
     ListViewScores->setFocus(Qt::OtherFocusReason);
-    // The score stays in memory and in the list; the next insert tries the file again.
+    // The score stays in memory and in the list; the next insert, or closing, tries again.
     if (!saveFailure.isEmpty())
-        throw std::runtime_error(QStringLiteral("%1 could not be saved: %2")
-                                     .arg(QString::fromLatin1(ScoreFileName), saveFailure)
-                                     .toStdString());
+        throw std::runtime_error(saveFailure.toStdString());
 }
 
 // A Scores.txt that exists but was not read is never written over. The player hears why once
 // the window is up, so that the window itself appears at once.
 void TBK_ControlMain::LoadOwnScoreFile()
 {
-    ScoreFileStatus status;
-    LoadScoreFile(nullptr, &status);
-    NoteOwnFile(status);
-    if (!IsRefusal(status))
+    LoadScoreFile(nullptr, &ownFileStatus);
+    if (!IsRefusal(ownFileStatus))
         return;
     const QString message = QStringLiteral("%1 was not read: %2. The window starts without scores and leaves that file as it is")
-                                .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(DescribeRefusal(status).text));
+                                .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text));
     QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
 }
 
-void TBK_ControlMain::NoteOwnFile(const ScoreFileStatus &status)
+// True when a score in the table changed. A refused file is tried again every time, as the
+// player may have mended it.
+bool TBK_ControlMain::MergeOwnFile()
 {
-    ownFileStatus = status;
-    if (!IsRefusal(status))
-        ownFileSeen = status.identity;
+    return MergeOwnScoreFile(unsavedScore, ownFileStatus);
 }
 
-// Another window or an editor may have written Scores.txt since this window last read or wrote
-// it. The file is then read again, from no own scores as at start-up, so that the save keeps
-// what they wrote; only the scores this window has not saved yet stay as they are. A file that
-// was refused is tried again every time, as the player may have mended it.
-TBK_ControlMain::OwnFile TBK_ControlMain::AdoptOwnFileChanges()
-{
-    if (!IsRefusal(ownFileStatus)) {
-        const ScoreFileIdentity now = CurrentScoreFileIdentity();
-        // A file that vanished is written anew from the window rather than emptying the window.
-        if (now == ownFileSeen || !now.exists)
-            return OwnFile::Unchanged;
-    }
-    ScoreFileStatus status;
-    const bool reloaded = ReloadOwnScores(unsavedScore, status);
-    NoteOwnFile(status);
-    return reloaded ? OwnFile::Reloaded : OwnFile::Refused;
-}
-
-// The warning came up against a score that was just read from the file: the list shows the
-// file's scores at once, while the entry keeps what the player typed for OK or Cancel to use.
-void TBK_ControlMain::ShowReloadedScores()
+// The file brought other scores than the window showed, and nothing was stored: the list shows
+// the file's scores at once, while the entry keeps what the player typed for OK or Cancel.
+void TBK_ControlMain::ShowMergedScores()
 {
     const EntryFieldList fields = EntryFields();
     QString typed[std::size(fields)];
@@ -1092,18 +1108,81 @@ void TBK_ControlMain::ShowReloadedScores()
         fields[i]->setText(typed[i]);
 }
 
-// Yields why Scores.txt was not saved, or nothing when it was.
+// Yields the message for a Scores.txt that was not saved, or nothing when it was.
 QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
 {
+    QString reason;
+    SaveFailure failure;
     if (IsRefusal(ownFileStatus))
-        return QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
-    if (lock.Busy())
-        return QStringLiteral("Another window kept it locked");
-    int saveError = 0;
-    if (!SaveScoreFile(&saveError, &ownFileSeen))
-        return QString::fromLocal8Bit(std::strerror(saveError));
-    std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
-    return {};
+        reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
+    else if (lock.Busy())
+        reason = QStringLiteral("Another window kept it locked");
+    else if (!SaveScoreFile(&failure))
+        reason = QString::fromLocal8Bit(failure.reason);
+    else
+        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+    return reason.isEmpty() ? reason
+                            : QStringLiteral("%1 could not be saved: %2").arg(QString::fromLatin1(ScoreFileName), reason);
+}
+
+// The save of Insert without a new score: under the lock, after reading the file again.
+bool TBK_ControlMain::SaveScoresAgain()
+{
+    const ScoreFileLock lock;
+    if (MergeOwnFile())
+        ShowMergedScores();
+    const QString saveFailure = SaveOwnScoreFile(lock);
+    if (!saveFailure.isEmpty())
+        ShowError(saveFailure);
+    return saveFailure.isEmpty();
+}
+
+int TBK_ControlMain::UnsavedScoreCount() const
+{
+    return int(std::count(std::begin(unsavedScore), std::end(unsavedScore), true));
+}
+
+// Closing ends the program, so scores that are not in Scores.txt are asked about first; with
+// every score saved nothing is asked and nothing written. Where the question cannot be asked
+// (a session that ends without letting programs interact), saving is the one safe answer.
+bool TBK_ControlMain::MayClose(bool mayAsk)
+{
+    const int unsaved = UnsavedScoreCount();
+    if (unsaved == 0)
+        return true;
+    switch (mayAsk ? UnsavedScoresQuestionSlot()(unsaved) : UnsavedScoresAnswer::SaveAgain) {
+    case UnsavedScoresAnswer::SaveAgain:
+        return SaveScoresAgain();
+    case UnsavedScoresAnswer::Discard:
+        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+        return true;
+    case UnsavedScoresAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TBK_ControlMain::closeEvent(QCloseEvent *event)
+{
+    bool mayClose = true;
+    Guarded([&] { mayClose = MayClose(true); })();
+    if (mayClose)
+        QWidget::closeEvent(event);
+    else
+        event->ignore();
+}
+
+// The desktop session asks every program before it ends (a logout); Cancel keeps it going.
+void TBK_ControlMain::SessionEnding(QSessionManager &manager)
+{
+    if (!manager.allowsInteraction()) {
+        MayClose(false);
+        return;
+    }
+    const bool mayEnd = MayClose(true);
+    manager.release();
+    if (!mayEnd)
+        manager.cancel();
 }
 
 // While the entry panel covers it, the warning panel is hidden as well: a covered OK button
@@ -1173,7 +1252,12 @@ void TBK_ControlMain::ButtonCompareResetClick()
     ButtonCompareReset->setEnabled(false);
 }
 
+// A listing that did not reach its file says so: silence would look like a printed listing.
 void TBK_ControlMain::ButtonFilePrintClick()
 {
-    WritePrintFile(chartOrder);
+    SaveFailure failure;
+    if (!WritePrintFile(chartOrder, &failure))
+        throw std::runtime_error(QStringLiteral("%1 could not be written: %2")
+                                     .arg(QString::fromLatin1(PrintFileName), QString::fromLocal8Bit(failure.reason))
+                                     .toStdString());
 }

@@ -18,6 +18,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSessionManager;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWindow;
@@ -44,9 +45,16 @@ public:
     using FileChooser = std::function<bool(QFileDialog &dialog, QString &fileName)>;
     static void SetComparisonFileChooser(FileChooser chooser);
 
+    // Asked when the window closes, or the desktop session ends, with scores that are not in
+    // Scores.txt; tests answer in place of the question box, as for the dialog above.
+    enum class UnsavedScoresAnswer : uint8_t { SaveAgain, Discard, Cancel };
+    using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount)>;
+    static void SetUnsavedScoresQuestion(UnsavedScoresQuestion question);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void BuildWarningPanel();
@@ -98,13 +106,14 @@ private:
     void ButtonCompareResetClick();
     void ButtonFilePrintClick();
 
-    // What Insert found of Scores.txt before it stored anything.
-    enum class OwnFile : uint8_t { Unchanged, Reloaded, Refused };
     void LoadOwnScoreFile();
-    void NoteOwnFile(const ScoreFileStatus &status);
-    OwnFile AdoptOwnFileChanges();
-    void ShowReloadedScores();
+    bool MergeOwnFile();
+    void ShowMergedScores();
     QString SaveOwnScoreFile(const ScoreFileLock &lock);
+    bool SaveScoresAgain();
+    int UnsavedScoreCount() const;
+    bool MayClose(bool mayAsk);
+    void SessionEnding(QSessionManager &manager);
 
     void ShowWarningPanel();
     void ShowEntryPanel();
@@ -123,7 +132,6 @@ private:
     uint16_t pendingDpLost = 0;
     bool compareMode = false;
     QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
-    ScoreFileIdentity ownFileSeen;      // Scores.txt as this window last read or wrote it
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
 

@@ -1,21 +1,23 @@
 #include "atomic_file.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
-#include <stdio_ext.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Larger than any score or print file (at most 41 KiB and 17 KiB), so that an in-place
-// rewrite reaches the file in one write, at Commit, or not at all.
-constexpr size_t InPlaceBufferSize = 64 * 1024;
+// As the kernel allows: a longer chain of links is a loop.
+constexpr int MaxLinkHops = 40;
+// A reader of a named pipe is given this long to make room for the rest of the text.
+constexpr int PipeWaitMilliseconds = 1000;
 
 void DirectoryOf(const char *path, char (&directory)[PATH_MAX])
 {
@@ -40,55 +42,93 @@ void SyncDirectoryOf(const char *path)
     close(fd);
 }
 
-// A score file kept behind a symbolic link (in a synced folder, say) is replaced where it
-// lies, so the link goes on pointing at the current scores. Anything else, a dangling link
-// included, is replaced under its own name.
-bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
+bool Copy(char (&to)[PATH_MAX], const char *from)
 {
-    struct stat link;
-    if (lstat(name, &link) == 0 && S_ISLNK(link.st_mode) && realpath(name, target) != nullptr)
-        return true;
-    if (std::strlen(name) >= sizeof target) {
+    if (std::snprintf(to, sizeof to, "%s", from) >= int(sizeof to)) {
         errno = ENAMETOOLONG;
         return false;
     }
-    std::strcpy(target, name);
     return true;
 }
 
-// The rename would replace a file even where the player has taken away the right to write
-// it, so an existing target must be open for writing as it is. Nothing is truncated, and
-// O_NONBLOCK keeps a FIFO without a reader from hanging the window.
-bool ExistingTargetIsWritable(const char *target)
+// A score file kept behind a symbolic link (in a synced folder, say) is written where the link
+// points, so the link goes on pointing at the current scores; that holds for a link to a file
+// not made yet as well, which the save then creates there. A relative link is read from the
+// folder the link lies in, as the system reads it.
+bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
 {
-    int fd = open(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        close(fd);
-        return true;
+    if (!Copy(target, name))
+        return false;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        char link[PATH_MAX];
+        const ssize_t length = readlink(target, link, sizeof link - 1);
+        if (length < 0)
+            return errno == EINVAL || errno == ENOENT;  // no link (any more): this is the file
+        link[length] = 0;
+        if (link[0] == '/' || std::strchr(target, '/') == nullptr)
+            Copy(target, link);
+        else {
+            char folder[PATH_MAX];
+            DirectoryOf(target, folder);
+            if (std::snprintf(target, sizeof target, "%s/%s", folder, link) >= int(sizeof target)) {
+                errno = ENAMETOOLONG;
+                return false;
+            }
+        }
     }
-    return errno == ENOENT;
+    errno = ELOOP;
+    return false;
 }
 
-// A temporary left by a killed run is removed first, and O_EXCL refuses to follow a link
-// someone placed under its name.
-FILE *CreateTemporary(const char *tempName, const char *finalName)
+// Fills in the failure and yields false, for a plain "return Fail(...)".
+bool FailBecause(SaveFailure *failure, int error, const char *reason)
 {
-    if (unlink(tempName) != 0 && errno != ENOENT)
-        return nullptr;
-    int fd = open(tempName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat existing;
-    if (stat(finalName, &existing) == 0)
-        fchmod(fd, existing.st_mode & 07777);
-    FILE *stream = fdopen(fd, "w");
-    if (stream == nullptr) {
-        int error = errno;
-        close(fd);
-        unlink(tempName);
-        errno = error;
+    if (failure != nullptr) {
+        failure->error = error;
+        std::snprintf(failure->reason, sizeof failure->reason, "%s", reason);
     }
-    return stream;
+    return false;
+}
+
+bool Fail(SaveFailure *failure, int error)
+{
+    if (error == 0)
+        error = EIO;
+    return FailBecause(failure, error, std::strerror(error));
+}
+
+bool WriteAll(int fd, const char *text, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = write(fd, text, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && errno == EAGAIN) {
+            pollfd ready{fd, POLLOUT, 0};
+            if (poll(&ready, 1, PipeWaitMilliseconds) > 0)
+                continue;
+            errno = EAGAIN;
+            return false;
+        }
+        if (written <= 0)
+            return false;
+        text += written;
+        length -= size_t(written);
+    }
+    return true;
+}
+
+bool CloseChecked(int fd)
+{
+    return close(fd) == 0 || errno == EINTR;
+}
+
+// New files get the mode the player's umask leaves of 0666, as fopen would give them.
+mode_t ModeForNewFile()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
 }
 
 // A folder the player may not create files in refuses the temporary, while the file in it
@@ -98,7 +138,134 @@ bool FolderRefusesNewFiles(int error)
     return error == EACCES || error == EPERM;
 }
 
+// Opening for writing never waits: not on a named pipe without a reader, not on a device.
+int OpenForWriting(const char *target)
+{
+    return open(target, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A named pipe or a device takes the text as it comes, as opening it for writing always did.
+// A device is then written as any program would write it; a pipe's reader gets a moment to
+// make room, and no more.
+bool WriteIntoSpecial(const char *target, mode_t type, const char *text, size_t length, SaveFailure *failure)
+{
+    const int fd = OpenForWriting(target);
+    if (fd < 0 && errno == ENXIO && S_ISFIFO(type))
+        return FailBecause(failure, ENXIO, "No program reads from the named pipe");
+    if (fd < 0)
+        return Fail(failure, errno);
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || (opened.st_mode & S_IFMT) != type) {
+        const int error = errno;
+        close(fd);
+        return Fail(failure, error != 0 ? error : EINVAL);
+    }
+    if (!S_ISFIFO(type))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!WriteAll(fd, text, length)) {
+        const int error = errno;
+        close(fd);
+        return Fail(failure, error);
+    }
+    return CloseChecked(fd) || Fail(failure, errno);
+}
+
+// Yields 0, or the errno of the step that failed.
+int ReserveAndRewrite(int fd, const char *text, size_t length)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    // A write past the process's file size limit fails even inside the file's old length.
+    rlimit sizeLimit{};
+    if (getrlimit(RLIMIT_FSIZE, &sizeLimit) == 0 && sizeLimit.rlim_cur != RLIM_INFINITY && length > sizeLimit.rlim_cur)
+        return EFBIG;
+    if (length > 0) {
+        const int reserved = posix_fallocate(fd, 0, off_t(length));  // gives its error, leaves errno
+        if (reserved != 0)
+            return reserved;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, text, length) || ftruncate(fd, off_t(length)) != 0 ||
+        fsync(fd) != 0)
+        return errno;
+    return 0;
+}
+
+// Only an existing regular file is rewritten in place, and only once the room for the whole
+// text is reserved: a full disk then fails before the first byte of the old file changes.
+bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFailure *failure)
+{
+    const int fd = OpenForWriting(target);
+    if (fd < 0)
+        return Fail(failure, errno);
+    const int error = ReserveAndRewrite(fd, text, length);
+    if (!CloseChecked(fd) && error == 0)
+        return Fail(failure, errno);
+    return error == 0 || Fail(failure, error);
+}
+
+// The temporary is created under a name of its own, beside the file, with O_EXCL: nothing
+// someone else made is ever followed, written or removed.
+int CreateTemporary(const char *target, char (&tempName)[PATH_MAX])
+{
+    if (std::snprintf(tempName, sizeof tempName, "%s.tmp-XXXXXX", target) >= int(sizeof tempName)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return mkostemp(tempName, O_CLOEXEC);
+}
+
+bool ReplaceThroughTemporary(const char *target, const struct stat *existing, const char *text, size_t length,
+                             SaveFailure *failure)
+{
+    char tempName[PATH_MAX];
+    const int fd = CreateTemporary(target, tempName);
+    if (fd < 0) {
+        const int error = errno;
+        if (existing != nullptr && FolderRefusesNewFiles(error))
+            return RewriteInPlace(target, text, length, failure);
+        char folder[PATH_MAX];
+        DirectoryOf(target, folder);
+        char reason[sizeof SaveFailure::reason];
+        std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", folder, std::strerror(error));
+        return FailBecause(failure, error, reason);
+    }
+    int error = 0;
+    if (fchmod(fd, existing != nullptr ? existing->st_mode & 07777 : ModeForNewFile()) != 0 ||
+        !WriteAll(fd, text, length) || fsync(fd) != 0)
+        error = errno;
+    if (!CloseChecked(fd) && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(tempName, target) != 0)
+        error = errno;
+    if (error != 0) {
+        unlink(tempName);
+        return Fail(failure, error);
+    }
+    SyncDirectoryOf(target);
+    return true;
+}
+
 }  // namespace
+
+const char *FileKindText(mode_t type)
+{
+    switch (type & S_IFMT) {
+    case S_IFDIR:
+        return "Is a directory";
+    case S_IFIFO:
+        return "Is a named pipe";
+    case S_IFCHR:
+    case S_IFBLK:
+        return "Is a device";
+    case S_IFSOCK:
+        return "Is a socket";
+    default:
+        return "Is not a regular file";
+    }
+}
 
 void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
 {
@@ -109,125 +276,49 @@ void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
         std::snprintf(folder, sizeof folder, ".");
 }
 
-AtomicFileWriter::AtomicFileWriter(const char *finalName) : finalName_{}, tempName_{}
+AtomicFileWriter::AtomicFileWriter(const char *finalName, SpecialTarget special)
+    : finalName_(finalName), special_(special)
 {
-    if (!ResolveTarget(finalName, finalName_) || !ExistingTargetIsWritable(finalName_)) {
-        Fail(errno);
-        return;
-    }
-    int length = std::snprintf(tempName_, sizeof tempName_, "%s.tmp", finalName_);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof tempName_) {
-        tempName_[0] = 0;
-        Fail(ENAMETOOLONG);
-        return;
-    }
-    stream_ = CreateTemporary(tempName_, finalName_);
-    if (stream_ == nullptr) {
-        int error = errno != 0 ? errno : EIO;
-        tempName_[0] = 0;  // nothing of ours to remove
-        if (!FolderRefusesNewFiles(error) || !OpenInPlace())
-            error_ = error;
-    }
-}
-
-// Only an existing regular file is rewritten in place. Its text stays in the stream's buffer
-// until Commit, so that a failure before then leaves the file untouched.
-bool AtomicFileWriter::OpenInPlace()
-{
-    static char buffer[InPlaceBufferSize];  // one writer at a time: the program has one thread
-    int fd = open(finalName_, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info;
-    FILE *stream = nullptr;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (stream = fdopen(fd, "w")) == nullptr) {
-        close(fd);
-        return false;
-    }
-    if (setvbuf(stream, buffer, _IOFBF, sizeof buffer) != 0) {
-        std::fclose(stream);
-        return false;
-    }
-    stream_ = stream;
-    inPlace_ = true;
-    return true;
-}
-
-AtomicFileWriter::~AtomicFileWriter()
-{
-    Discard();
 }
 
 void AtomicFileWriter::Print(const char *format, ...)
 {
-    if (stream_ == nullptr || error_ != 0)
+    if (overflow_)
         return;
     va_list arguments;
     va_start(arguments, format);
-    int written = std::vfprintf(stream_, format, arguments);
+    const int written = std::vsnprintf(text_ + length_, TextCapacity - length_, format, arguments);
     va_end(arguments);
-    if (written < 0)
-        Fail(errno);
+    if (written < 0 || size_t(written) >= TextCapacity - length_)
+        overflow_ = true;
+    else
+        length_ += size_t(written);
 }
 
-bool AtomicFileWriter::Commit(struct stat *written)
+bool AtomicFileWriter::Commit(SaveFailure *failure)
 {
-    if (stream_ == nullptr || error_ != 0) {
-        Discard();
-        return false;
+    if (overflow_)
+        return Fail(failure, EFBIG);
+    char target[PATH_MAX];
+    if (!ResolveTarget(finalName_, target))
+        return Fail(failure, errno);
+    struct stat existing;
+    if (stat(target, &existing) != 0) {
+        if (errno != ENOENT)
+            return Fail(failure, errno);
+        return ReplaceThroughTemporary(target, nullptr, text_, length_, failure);
     }
-    if (inPlace_)
-        return CommitInPlace(written);
-    if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0 ||
-        (written != nullptr && fstat(fileno(stream_), written) != 0)) {
-        Fail(errno);
-        return false;
+    if (!S_ISREG(existing.st_mode)) {
+        const bool writeInto = special_ == SpecialTarget::WriteInto &&
+                               (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode));
+        return writeInto ? WriteIntoSpecial(target, existing.st_mode & S_IFMT, text_, length_, failure)
+                         : FailBecause(failure, EINVAL, FileKindText(existing.st_mode));
     }
-    FILE *stream = stream_;
-    stream_ = nullptr;
-    if (std::fclose(stream) != 0 || std::rename(tempName_, finalName_) != 0) {
-        Fail(errno);
-        return false;
-    }
-    tempName_[0] = 0;
-    SyncDirectoryOf(finalName_);
-    return true;
-}
-
-bool AtomicFileWriter::CommitInPlace(struct stat *written)
-{
-    const int fd = fileno(stream_);
-    const long length = std::ftell(stream_);
-    if (length < 0 || std::fflush(stream_) != 0 || ftruncate(fd, length) != 0 || fsync(fd) != 0 ||
-        (written != nullptr && fstat(fd, written) != 0)) {
-        Fail(errno);
-        return false;
-    }
-    FILE *stream = stream_;
-    stream_ = nullptr;
-    if (std::fclose(stream) != 0) {
-        Fail(errno);
-        return false;
-    }
-    return true;
-}
-
-void AtomicFileWriter::Fail(int error)
-{
-    if (error_ == 0)
-        error_ = error != 0 ? error : EIO;
-    Discard();
-}
-
-void AtomicFileWriter::Discard()
-{
-    if (stream_ != nullptr) {
-        if (inPlace_)
-            __fpurge(stream_);  // the held-back text must not reach the file now
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
-    if (tempName_[0] != 0)
-        unlink(tempName_);
-    tempName_[0] = 0;
+    // The rename would replace a file even where the player has taken away the right to write
+    // it, so the file must open for writing as it is; nothing is truncated.
+    const int probe = OpenForWriting(target);
+    if (probe < 0)
+        return Fail(failure, errno);
+    close(probe);
+    return ReplaceThroughTemporary(target, &existing, text_, length_, failure);
 }

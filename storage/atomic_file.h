@@ -1,49 +1,62 @@
 #pragma once
 
 #include <climits>
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 
-#include <sys/stat.h>
+#include <sys/types.h>
 
-// The folder that holds the file a writer of name replaces: through a symbolic link, the folder
-// of the file it points at; otherwise the folder the name lies in ("." for a bare name).
+// Why a save or a print did not reach its file: the errno of the first failure, and a reason
+// for the player ("Permission denied", "Is a named pipe", "No temporary file could be made in
+// synced: No such file or directory").
+struct SaveFailure {
+    int error = 0;
+    char reason[PATH_MAX + 128] = {};
+};
+
+// What a writer does with a name that stands for something other than a regular file.
+enum class SpecialTarget : uint8_t {
+    Refuse,     // only a regular file is ever replaced: the score file
+    WriteInto,  // a named pipe or a device gets the text, as opening it for writing would do
+};
+
+// "Is a named pipe", "Is a device", ... for a file type from st_mode.
+const char *FileKindText(mode_t type);
+
+// The folder that holds the file a writer of name writes: through symbolic links, the folder
+// of the file they point at, whether or not that file exists yet; otherwise the folder the
+// name lies in ("." for a bare name).
 void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX]);
 
-// Writes a file so that a reader only ever sees the old or the complete new content: the text
-// goes to "<name>.tmp" in the same directory, is flushed and synced, and only then renamed
-// over the name. Any failure leaves the old file as it was and removes the temporary. A file
-// the player may not write is refused, as an in-place rewrite would be, and a symbolic link
-// is written through: the file it points at is replaced, the link stays.
+// Writes a file so that a reader only ever sees the old or the complete new content. The whole
+// text is formatted in memory first; Commit then writes it to a temporary of our own, made
+// beside the file with a name no one else uses, syncs it and only then renames it over the
+// file. Symbolic links are followed, also to a file not made yet, and stay links. A file the
+// player may not write is refused, and any failure leaves the old file as it was.
 //
 // Where the folder refuses the temporary but the file itself may be written, the file is
-// rewritten in place instead: the whole text is held back and written at once, then the file
-// is cut to its length and synced. That is not crash-proof, but it saves rather than never.
+// rewritten in place instead, once room for the whole new text has been reserved; that is not
+// crash-proof, but no full disk can cut it. With SpecialTarget::WriteInto, a named pipe or a
+// device is written into and never replaced.
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(const char *finalName);
-    ~AtomicFileWriter();
+    AtomicFileWriter(const char *finalName, SpecialTarget special);
     AtomicFileWriter(const AtomicFileWriter &) = delete;
     AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
 
-    // A failed write is remembered; later writes are skipped and Commit yields false.
+    // Appends to the text. A text that outgrows the buffer makes Commit fail.
     void Print(const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-    // On success, written (when given) receives what the file is now: the rename and the
-    // in-place rewrite both leave exactly what was synced.
-    bool Commit(struct stat *written = nullptr);
-
-    // errno of the first failure, 0 while there was none.
-    int Error() const { return error_; }
+    // Writes the text; false, with failure filled in when given, if it did not reach the file.
+    bool Commit(SaveFailure *failure = nullptr);
 
 private:
-    void Fail(int error);
-    void Discard();
-    bool OpenInPlace();
-    bool CommitInPlace(struct stat *written);
+    // Larger than any score or print file (at most 41 KiB and 17 KiB).
+    static constexpr size_t TextCapacity = 64 * 1024;
 
-    char finalName_[PATH_MAX];
-    char tempName_[PATH_MAX + 4];
-    FILE *stream_ = nullptr;
-    bool inPlace_ = false;
-    int error_ = 0;
+    const char *finalName_;
+    SpecialTarget special_;
+    size_t length_ = 0;
+    bool overflow_ = false;
+    char text_[TextCapacity];
 };

@@ -21,12 +21,12 @@ void PrintChartLine(AtomicFileWriter &file, const ChartRecord &chart)
 
 }  // namespace
 
-void WritePrintFile(const ChartOrder *order)
+bool WritePrintFile(const ChartOrder *order, SaveFailure *failure)
 {
     if (order == nullptr)
-        return;
-    AtomicFileWriter file(PrintFileName);
+        return false;
+    AtomicFileWriter file(PrintFileName, SpecialTarget::WriteInto);
     for (const ChartRecord *chart : *order)
         PrintChartLine(file, *chart);
-    file.Commit();
+    return file.Commit(failure);
 }

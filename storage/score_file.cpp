@@ -11,6 +11,7 @@
 
 #include "atomic_file.h"
 #include "chart_table.h"
+#include "dp_scoring.h"
 
 namespace {
 
@@ -148,11 +149,6 @@ int DatePieceValue(uint8_t piece)
     return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
 }
 
-ScoreFileIdentity IdentityOf(const struct stat &info)
-{
-    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
-
 FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
 {
     status.refusal = refusal;
@@ -202,25 +198,7 @@ FILE *OpenScoreFile(const char *name, ScoreFileStatus &status)
         close(fd);
         return nullptr;
     }
-    status.identity = IdentityOf(info);
     return stream;
-}
-
-const char *FileKindText(mode_t type)
-{
-    switch (type) {
-    case S_IFDIR:
-        return "Is a directory";
-    case S_IFIFO:
-        return "Is a named pipe";
-    case S_IFCHR:
-    case S_IFBLK:
-        return "Is a device";
-    case S_IFSOCK:
-        return "Is a socket";
-    default:
-        return "Is not a regular file";
-    }
 }
 
 struct OwnScore {
@@ -243,15 +221,25 @@ void PutBack(ChartRecord &chart, const OwnScore &score)
     chart.year = score.year;
 }
 
-}  // namespace
-
-bool operator==(const ScoreFileIdentity &a, const ScoreFileIdentity &b)
+bool operator==(const OwnScore &a, const OwnScore &b)
 {
-    if (!a.exists || !b.exists)
-        return a.exists == b.exists;
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+    return a.dpLost == b.dpLost && a.day == b.day && a.month == b.month && a.year == b.year;
 }
+
+uint32_t DateKey(const OwnScore &score)
+{
+    return uint32_t(score.year) << 16 | uint32_t(score.month) << 8 | score.day;
+}
+
+// Fewer DP lost wins, a loss above maxDp counting as all of it; on a tie the later date.
+bool IsBetter(const OwnScore &a, const OwnScore &b, uint16_t maxDp)
+{
+    const uint16_t lostA = CappedLoss(maxDp, a.dpLost);
+    const uint16_t lostB = CappedLoss(maxDp, b.dpLost);
+    return lostA != lostB ? lostA < lostB : DateKey(a) > DateKey(b);
+}
+
+}  // namespace
 
 bool IsRefusal(const ScoreFileStatus &status)
 {
@@ -269,8 +257,12 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
         std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.type));
         break;
     case ScoreFileRefusal::TooLarge:
-        std::snprintf(out.text, sizeof out.text, "Is %lld bytes long, far more than any score file",
-                      static_cast<long long>(status.size));
+        if (status.size < 0)
+            std::snprintf(out.text, sizeof out.text, "Is more than %lld bytes long, far more than any score file",
+                          static_cast<long long>(MaxScoreFileSize));
+        else
+            std::snprintf(out.text, sizeof out.text, "Is %lld bytes long, far more than any score file",
+                          static_cast<long long>(status.size));
         break;
     case ScoreFileRefusal::Unreadable:
         std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));
@@ -290,7 +282,7 @@ bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
         return false;
     int matched = ReadRecords(stream, mode);
     if (stream.grewTooLarge) {
-        result.size = std::ftell(stream.file);
+        result.size = -1;  // more than the bound; how much more nobody read
         Refuse(result, ScoreFileRefusal::TooLarge);
     } else if (std::ferror(stream.file)) {
         Refuse(result, ScoreFileRefusal::Unreadable, errno != 0 ? errno : EIO);
@@ -299,41 +291,39 @@ bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
     return matched != 0;
 }
 
-bool ReloadOwnScores(const bool (&keep)[ChartCount], ScoreFileStatus &status)
+bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
 {
     OwnScore before[ChartCount];
     for (int i = 0; i < ChartCount; ++i) {
         before[i] = OwnScoreOf(ChartTable[i]);
         ClearOwnScore(ChartTable[i]);
     }
-    LoadScoreFile(nullptr, &status);
-    bool refused = IsRefusal(status);
-    for (int i = 0; i < ChartCount; ++i)
-        if (refused || keep[i])
-            PutBack(ChartTable[i], before[i]);
-    return !refused;
+    // A file that names no chart at all (empty, or caught between an editor's truncation and
+    // its write) is no reason to drop every score either.
+    const bool namedAChart = LoadScoreFile(nullptr, &status);
+    const bool keepAll = !namedAChart || status.refusal != ScoreFileRefusal::None;
+    bool changed = false;
+    for (int i = 0; i < ChartCount; ++i) {
+        ChartRecord &chart = ChartTable[i];
+        const OwnScore fromFile = OwnScoreOf(chart);
+        const bool keepOwn = keepAll || (unsaved[i] && IsBetter(before[i], fromFile, chart.maxDp));
+        if (keepOwn)
+            PutBack(chart, before[i]);
+        else
+            unsaved[i] = false;
+        changed = changed || !(OwnScoreOf(chart) == before[i]);
+    }
+    return changed;
 }
 
-ScoreFileIdentity CurrentScoreFileIdentity()
+bool SaveScoreFile(SaveFailure *failure)
 {
-    struct stat info;
-    return stat(ScoreFileName, &info) == 0 ? IdentityOf(info) : ScoreFileIdentity{};
-}
-
-bool SaveScoreFile(int *failureErrno, ScoreFileIdentity *written)
-{
-    AtomicFileWriter file(ScoreFileName);
+    AtomicFileWriter file(ScoreFileName, SpecialTarget::Refuse);
     for (const ChartRecord &chart : ChartTable) {
         file.Print("%s\n", chart.name);
         file.Print("%02d/%02d/%04d\n", DatePieceValue(chart.day), DatePieceValue(chart.month), chart.year);
         file.Print("%d\n", chart.dpLost);
         file.Print("----------\n");
     }
-    struct stat info;
-    bool saved = file.Commit(&info);
-    if (!saved && failureErrno != nullptr)
-        *failureErrno = file.Error();
-    if (saved && written != nullptr)
-        *written = IdentityOf(info);
-    return saved;
+    return file.Commit(failure);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
 #include <sys/types.h>
 
+#include "atomic_file.h"
 #include "chart_table.h"
 
 constexpr const char *ScoreFileName = "Scores.txt";
@@ -14,17 +14,6 @@ constexpr const char *ScoreFileName = "Scores.txt";
 // few milliseconds, so a larger file is refused unread: it is no score file, and reading a
 // gigabyte of it would keep the window from appearing for seconds.
 constexpr off_t MaxScoreFileSize = 2 * 1024 * 1024;
-
-// What a process last saw of a score file, to tell later whether anyone has written it since.
-struct ScoreFileIdentity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-};
-
-bool operator==(const ScoreFileIdentity &a, const ScoreFileIdentity &b);
 
 enum class ScoreFileRefusal : uint8_t {
     None,        // read, whether or not a record matched
@@ -38,8 +27,7 @@ struct ScoreFileStatus {
     ScoreFileRefusal refusal = ScoreFileRefusal::None;
     int error = 0;        // errno behind Unreadable
     mode_t type = 0;      // the file type behind NotRegular
-    off_t size = 0;       // the size behind TooLarge
-    ScoreFileIdentity identity;  // of the file as it was read
+    off_t size = 0;       // the size behind TooLarge; -1 when the file grew past the bound as it was read
 };
 
 // True when the own file exists but was not read: such a file is never written over.
@@ -57,16 +45,16 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status);
 // least one record named a chart; status, when given, tells what was read or why not.
 bool LoadScoreFile(const char *fileName = nullptr, ScoreFileStatus *status = nullptr);
 
-// The own load again, into a table that starts from no own scores, as at start-up; the charts
-// marked in keep get back the values they had before. A refused file changes nothing.
-// Yields false only for a refusal (Missing is no refusal: there are then no own scores).
-bool ReloadOwnScores(const bool (&keep)[ChartCount], ScoreFileStatus &status);
-
-// The identity of "Scores.txt" as it stands now.
-ScoreFileIdentity CurrentScoreFileIdentity();
+// Reads "Scores.txt" again, as another window or an editor may have written it. Every chart
+// takes the file's record (a chart the file does not name has no score), except a chart marked
+// in unsaved, a score of this window's not yet in the file: that one keeps the better of the
+// two, fewer DP lost or on a tie the later date, and stays marked only if its own score won.
+// A missing file, a refused one, one that could not be read whole or one that names no chart
+// changes nothing.
+// Yields true when any own score in the table changed.
+bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status);
 
 // Rewrites "Scores.txt" whole, all 256 charts in storage order, replacing the old file only
-// once the new one is complete on disk. On failure the old file is untouched and, when
-// failureErrno is given, it receives the reason as an errno value. On success, written (when
-// given) receives the identity of the file as written.
-bool SaveScoreFile(int *failureErrno = nullptr, ScoreFileIdentity *written = nullptr);
+// once the new one is complete on disk. On failure the old file is untouched and failure, when
+// given, says why.
+bool SaveScoreFile(SaveFailure *failure = nullptr);

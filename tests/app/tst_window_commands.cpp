@@ -221,32 +221,80 @@ private slots:
         f().Click("ButtonFilePrint");
         QCOMPARE(ReadBytes("OutPrint.txt"), normal);
         QCOMPARE(LastCaption(), QStringLiteral("%"));
+
+        // a listing that could not be written says so
+        QVERIFY(QFile::remove("OutPrint.txt") && QDir().mkdir("OutPrint.txt"));
+        f().Click("ButtonFilePrint");
+        QCOMPARE(f().errors, QStringList({"OutPrint.txt could not be written: Is a directory."}));
     }
 
+    // A score that did not reach the file stays in the window, and closing asks about it.
     void failedSaveIsReportedAndTheScoreStays()
     {
+        QList<int> asked;
+        auto answer = TBK_ControlMain::UnsavedScoresAnswer::Cancel;
+        TBK_ControlMain::SetUnsavedScoresQuestion([&](int unsaved) {
+            asked << unsaved;
+            return answer;
+        });
         f().Open();
         QVERIFY(QDir().mkdir("Scores.txt"));  // nothing can replace a directory
         f().ClickRow("ABSOLUTE");
         f().Type("MemoGreat", "10");
         f().Click("ButtonInsert");
-        QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Is a directory."}));
+        const QString failure = QStringLiteral("Scores.txt could not be saved: Is a directory.");
+        QCOMPARE(f().errors, QStringList({failure}));
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("10"));
         QCOMPARE(f().SelectedTitle(), QStringLiteral("ABSOLUTE"));
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Rank: AA:1   E:255   "));
+
+        QVERIFY(!f().window().close());
+        answer = TBK_ControlMain::UnsavedScoresAnswer::SaveAgain;  // and it fails once more
+        QVERIFY(!f().window().close());
+        QCOMPARE(asked, QList<int>({1, 1}));
+        QCOMPARE(f().errors, QStringList({failure, failure}));
+        QVERIFY(f().window().isVisible());
+        f().errors.clear();
 
         QVERIFY(QDir().rmdir("Scores.txt"));
         f().ClickRow("1998");
         f().Type("MemoGreat", "0");
         f().Type("MemoOK", "6");
         f().Click("ButtonInsert");
-        QCOMPARE(f().errors.size(), 1);
+        QVERIFY(f().errors.isEmpty());
         const QByteArray saved = ReadBytes("Scores.txt");
         QVERIFY(saved.contains("\nABSOLUTE\n"));
         QVERIFY(saved.contains("\n10\n"));
         QVERIFY(saved.contains("\n1998\n"));
         QCOMPARE(f().dir().entries(), QStringList({"Scores.txt"}));
+        // with every score saved, closing asks nothing and writes nothing
+        QVERIFY(f().window().close());
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(ReadBytes("Scores.txt"), saved);
+    }
+
+    void closingCanSaveAgainOrDiscard_data()
+    {
+        QTest::addColumn<bool>("saveAgain");
+        QTest::newRow("save again") << true;
+        QTest::newRow("discard") << false;
+    }
+
+    void closingCanSaveAgainOrDiscard()
+    {
+        QFETCH(bool, saveAgain);
+        TBK_ControlMain::SetUnsavedScoresQuestion([&](int) {
+            QDir().rmdir("Scores.txt");  // the player makes room while the question shows
+            return saveAgain ? TBK_ControlMain::UnsavedScoresAnswer::SaveAgain : TBK_ControlMain::UnsavedScoresAnswer::Discard;
+        });
+        f().Open();
+        QVERIFY(QDir().mkdir("Scores.txt"));
+        f().InsertGreats("ABSOLUTE", QStringLiteral("10"));
+        QVERIFY(f().window().close());
+        QCOMPARE(QFile::exists("Scores.txt"), saveAgain);
+        if (saveAgain)
+            QVERIFY(ReadBytes("Scores.txt").contains("\nABSOLUTE\n" + QDate::currentDate().toString("dd/MM/yyyy").toLatin1() + "\n10\n"));
     }
 };
 

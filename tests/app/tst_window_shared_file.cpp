@@ -1,12 +1,18 @@
 // Scores.txt as other programs leave it: another window of the program in the same folder, an
 // editor changing the file while the window is open, and files that are no score file at all.
+#include <csignal>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QProcess>
 
 #include "non_score_files.h"
+#include "score_file_lock.h"
 #include "window_fixture.h"
 
 namespace {
@@ -81,13 +87,16 @@ private slots:
         QCOMPARE(other.InsertGreats("1998", 5), QStringLiteral("ok"));
         f().InsertGreats(".59", QStringLiteral("3"));
         QCOMPARE(other.InsertGreats("5.1.1.", 0), QStringLiteral("ok"));
+        // the other window betters a chart this one saved; this one's next save keeps that
+        QCOMPARE(other.InsertGreats("ABSOLUTE", 4), QStringLiteral("ok"));
+        f().InsertGreats("1998", QStringLiteral("2"));
 
         const QByteArray file = ReadBytes(ScoreFileName);
-        QCOMPARE(StoredDp(file, "ABSOLUTE"), 10);
-        QCOMPARE(StoredDp(file, "1998"), 5);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 4);
+        QCOMPARE(StoredDp(file, "1998"), 2);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
-        QCOMPARE(ShownDp("1998"), QStringLiteral("5"));  // read back on this window's last insert
+        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("4"));  // read back on this window's last insert
         QVERIFY(f().errors.isEmpty());
         QCOMPARE(f().dir().entries(), QStringList({"Scores.txt"}));
     }
@@ -128,7 +137,75 @@ private slots:
         file = ReadBytes(ScoreFileName);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "1998"), 1);
+
+        // an edit in place that keeps the length and puts the old times back is read all the same
+        struct stat saved;
+        QVERIFY(stat(ScoreFileName, &saved) == 0);
+        const qsizetype at = file.indexOf("\n.59\n") + 16;
+        QCOMPARE(file.mid(at, 2), QByteArray("3\n"));
+        file[at] = '2';
+        QFile inPlace(QString::fromLatin1(ScoreFileName));
+        QVERIFY(inPlace.open(QIODevice::ReadWrite) && inPlace.write(file) == file.size());
+        inPlace.close();
+        const timespec times[2] = {saved.st_atim, saved.st_mtim};
+        QVERIFY(utimensat(AT_FDCWD, ScoreFileName, times, 0) == 0);
+        f().InsertGreats("ABSOLUTE", QStringLiteral("9"));
+        QCOMPARE(StoredDp(ReadBytes(ScoreFileName), ".59"), 2);
+        QCOMPARE(ShownDp(".59"), QStringLiteral("2"));
         QVERIFY(f().errors.isEmpty());
+    }
+
+    // Scores the window could not save are kept through a refused file, its removal and a busy
+    // lock, and give way only to better ones.
+    void unsavedScoresOutliveARefusedFileAndABusyLock()
+    {
+        f().Open();
+        f().InsertGreats("ABSOLUTE", QStringLiteral("10"));
+        f().InsertGreats(".59", QStringLiteral("3"));
+        QVERIFY(truncate(ScoreFileName, 3 << 20) == 0);
+        f().InsertGreats("5.1.1.", QStringLiteral("0"));
+        QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Is 3145728 bytes long, far more than any score file."}));
+        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("10"));
+        QVERIFY(QFile::remove(ScoreFileName));
+        f().InsertGreats("1998", QStringLiteral("4"));
+        QByteArray file = ReadBytes(ScoreFileName);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 10);
+        QCOMPARE(StoredDp(file, ".59"), 3);
+        QCOMPARE(StoredDp(file, "5.1.1."), 0);
+        QCOMPARE(StoredDp(file, "1998"), 4);
+
+        // another window holds the lock while this one inserts
+        int ready[2];
+        QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
+        const pid_t holder = fork();
+        if (holder == 0) {
+            const ScoreFileLock lock;
+            if (write(ready[1], lock.Busy() ? "b" : "l", 1) == 1)
+                pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char locked = 0;
+        QCOMPARE(read(ready[0], &locked, 1), ssize_t(1));
+        close(ready[0]);
+        QCOMPARE(locked, 'l');
+        f().errors.clear();
+        f().InsertGreats("ABSOLUTE", QStringLiteral("8"));
+        QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Another window kept it locked."}));
+        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("8"));
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+
+        OtherWindow other(f().dir().path());
+        QVERIFY(other.Ready());
+        QCOMPARE(other.InsertGreats("ABSOLUTE", 6), QStringLiteral("ok"));
+        f().InsertGreats("1998", QStringLiteral("2"));
+        file = ReadBytes(ScoreFileName);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 6);
+        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("6"));
+        QCOMPARE(StoredDp(file, "1998"), 2);
+        QCOMPARE(f().errors.size(), 1);
+        QVERIFY(f().window().close());  // nothing left unsaved
     }
 
     void fileThatIsNoScoreFileIsToldAndLeftAlone_data()
@@ -137,8 +214,11 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("named pipe without a writer") << QByteArray("fifo") << QStringLiteral("Is a named pipe");
         QTest::newRow("link to an endless device") << QByteArray("zero") << QStringLiteral("Is a device");
+        QTest::newRow("socket") << QByteArray("socket") << QStringLiteral("Is a socket");
         QTest::newRow("sparse gigabyte")
             << QByteArray("huge") << QStringLiteral("Is 1073741824 bytes long, far more than any score file");
+        QTest::newRow("file of no size that reads on without end")
+            << QByteArray("endless") << QStringLiteral("Is more than 2097152 bytes long, far more than any score file");
     }
 
     void fileThatIsNoScoreFileIsToldAndLeftAlone()
@@ -146,6 +226,7 @@ private slots:
         QFETCH(QByteArray, kind);
         QFETCH(QString, reason);
         QVERIFY(MakeNonScoreFile(kind, ScoreFileName));
+        const QStringList entries = f().dir().entries();
         struct stat before;
         QVERIFY(stat(ScoreFileName, &before) == 0);
 
@@ -177,8 +258,7 @@ private slots:
         QCOMPARE(after.st_ino, before.st_ino);
         QCOMPARE(after.st_size, before.st_size);
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir().entries(), entries);
     }
 };
 

@@ -18,7 +18,6 @@ void RemoveWorkDir()
         return;
     std::string dir(WorkDir);
     unlink((dir + "/Scores.txt").c_str());
-    unlink((dir + "/Scores.txt.tmp").c_str());
     rmdir(WorkDir);
 }
 

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include "score_file.h"
 
 namespace {
 
-constexpr const char *TemporaryName = "Scores.txt.tmp";
 constexpr long WrittenLineCount = 4L * ChartCount;
 
 bool WriteWholeFile(const char *name, const uint8_t *data, size_t size)
@@ -34,6 +34,20 @@ std::string ReadWholeFile(const char *name)
         bytes.append(buffer, got);
     std::fclose(stream);
     return bytes;
+}
+
+// The save's temporary is gone once the save is over: the folder holds the score file alone.
+bool OnlyTheScoreFileIsThere()
+{
+    DIR *folder = opendir(".");
+    if (folder == nullptr)
+        return false;
+    int others = 0;
+    while (const dirent *entry = readdir(folder))
+        others += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+                  std::strcmp(entry->d_name, ScoreFileName) != 0;
+    closedir(folder);
+    return others == 0;
 }
 
 std::string Mismatch(const ChartRecord &chart, const char *field, long expected, long actual, const char *when)
@@ -133,8 +147,8 @@ std::string ScoreFileRoundTrip::Run(const uint8_t *data, size_t size)
     std::memcpy(ChartTable, afterOwn, sizeof afterOwn);
     if (!SaveScoreFile())
         return "saving what the own load read failed";
-    if (access(TemporaryName, F_OK) == 0)
-        return "the save left Scores.txt.tmp behind";
+    if (!OnlyTheScoreFileIsThere())
+        return "the save left its temporary behind";
     const std::string written = ReadWholeFile(ScoreFileName);
     if (std::count(written.begin(), written.end(), '\n') != WrittenLineCount || written.back() != '\n')
         return "the saved file does not hold 1024 whole lines";

@@ -66,14 +66,15 @@ private slots:
 
     void failureInTheMiddleOfTheWriteKeepsTheOldFile()
     {
-        int error = 0;
+        SaveFailure failure;
         bool saved = true;
         {
             ScopedFileSizeLimit limit(oldFile_.size() / 2);
-            saved = SaveScoreFile(&error);
+            saved = SaveScoreFile(&failure);
         }
         QVERIFY(!saved);
-        QCOMPARE(error, EFBIG);
+        QCOMPARE(failure.error, EFBIG);
+        QCOMPARE(QByteArray(failure.reason), QByteArray("File too large"));
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
         QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
         // the next save, with room again, goes through
@@ -81,38 +82,41 @@ private slots:
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
     }
 
-    void failedRenameKeepsTheOldFile()
+    // Names beside the file that look like a temporary are someone else's: never followed,
+    // written or removed, and never in the way.
+    void temporaryIsOurOwn()
     {
-        // a directory in the way of the temporary: it cannot be created
         QVERIFY(QDir().mkdir("Scores.txt.tmp"));
-        int error = 0;
-        QVERIFY(!SaveScoreFile(&error));
-        QVERIFY(error != 0);
-        QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
+        QVERIFY(WriteBytes("notes", oldFile_));
+        QVERIFY(WriteBytes("notes.tmp", "keep me\n"));
+        QVERIFY(QFile::link("notes", "linked.txt"));
+        QVERIFY(SaveScoreFile());
+        AtomicFileWriter writer("linked.txt", SpecialTarget::Refuse);
+        writer.Print("new notes\n");
+        QVERIFY(writer.Commit());
+        QCOMPARE(ReadBytes("notes"), QByteArray("new notes\n"));
+        QCOMPARE(ReadBytes("notes.tmp"), QByteArray("keep me\n"));
+        QVERIFY(QFileInfo("Scores.txt.tmp").isDir());
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "Scores.txt.tmp", "linked.txt", "notes", "notes.tmp"}));
+
+        // a folder where the temporary cannot be made is named, not the healthy file
+        QVERIFY(QFile::remove(ScoreFileName));
+        QVERIFY(QFile::link("gone/Scores.txt", ScoreFileName));
+        SaveFailure failure;
+        QVERIFY(!SaveScoreFile(&failure));
+        QCOMPARE(failure.error, ENOENT);
+        QCOMPARE(QByteArray(failure.reason), QByteArray("No temporary file could be made in gone: No such file or directory"));
+        QCOMPARE(QFile::symLinkTarget(ScoreFileName), f().dir.filePath("gone/Scores.txt"));
     }
 
     void targetThatCannotBeReplacedIsReported()
     {
         QVERIFY(QFile::remove(ScoreFileName));
         QVERIFY(QDir().mkdir(ScoreFileName));
-        int error = 0;
-        QVERIFY(!SaveScoreFile(&error));
-        QCOMPARE(error, EISDIR);
+        SaveFailure failure;
+        QVERIFY(!SaveScoreFile(&failure));
+        QCOMPARE(QByteArray(failure.reason), QByteArray("Is a directory"));
         QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
-    }
-
-    void staleTemporaryDoesNotTripTheNextSave()
-    {
-        QVERIFY(WriteBytes("Scores.txt.tmp", "half a file from a killed run\n"));
-        QVERIFY(SaveScoreFile());
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
-
-        // nor does a link planted under the temporary's name: it is replaced, not followed
-        QVERIFY(WriteBytes("elsewhere.txt", "keep me\n"));
-        QVERIFY(QFile::link("elsewhere.txt", "Scores.txt.tmp"));
-        QVERIFY(SaveScoreFile());
-        QCOMPARE(ReadBytes("elsewhere.txt"), QByteArray("keep me\n"));
-        QVERIFY(!QFile::exists("Scores.txt.tmp"));
     }
 
     void readOnlyFilesAreLeftAsTheyWere()
@@ -122,10 +126,10 @@ private slots:
             QVERIFY(chmod(name, 0444) == 0);
         ChartOrder *order = &f().order;
         const int refused = RunAsUnprivileged(f().dir.path(), [order] {
-            int error = 0;
-            const bool saved = SaveScoreFile(&error);
-            WritePrintFile(order);
-            return !saved && error == EACCES ? 1 : 0;
+            SaveFailure saveFailure, printFailure;
+            const bool saved = SaveScoreFile(&saveFailure);
+            const bool printed = WritePrintFile(order, &printFailure);
+            return !saved && !printed && saveFailure.error == EACCES && printFailure.error == EACCES ? 1 : 0;
         });
         QCOMPARE(refused, 1);
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
@@ -133,21 +137,49 @@ private slots:
         QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt", "Scores.txt"}));
     }
 
+    // Links are followed, also to a file not made yet, and stay links; relative ones are read
+    // from the folder they lie in.
     void symbolicLinkIsWrittenThrough()
     {
-        QVERIFY(QDir().mkdir("synced"));
+        QVERIFY(QDir().mkpath("synced/deeper"));
         QVERIFY(QFile::rename(ScoreFileName, "synced/Scores.txt"));
         QVERIFY(QFile::link("synced/Scores.txt", ScoreFileName));
         QVERIFY(SaveScoreFile());
         QCOMPARE(QFileInfo(ScoreFileName).symLinkTarget(), QFileInfo("synced/Scores.txt").absoluteFilePath());
         QVERIFY(ReadBytes("synced/Scores.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
         QCOMPARE(QDir("synced").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "synced"}));
+
+        // a chain of relative links to a file that does not exist yet
+        QVERIFY(QFile::remove(ScoreFileName));
+        QVERIFY(symlink("synced/hop", ScoreFileName) == 0);
+        QVERIFY(symlink("deeper/new.txt", "synced/hop") == 0);
+        QVERIFY(SaveScoreFile());
+        QVERIFY(ReadBytes("synced/deeper/new.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
+        QVERIFY(QFileInfo(ScoreFileName).isSymLink() && QFileInfo("synced/hop").isSymLink());
+        char folder[PATH_MAX];
+        FolderWrittenBy(ScoreFileName, folder);
+        QCOMPARE(QByteArray(folder), QByteArray("synced/deeper"));
     }
 
+    // Where the temporary cannot be made the file is rewritten in place, but only once room for
+    // the whole text is reserved: a full disk leaves both files as they were, and says so.
     void folderThatRefusesNewFilesRewritesTheFileInPlace()
     {
-        QVERIFY(chmod(ScoreFileName, 0666) == 0);
+        QVERIFY(WriteBytes(PrintFileName, "an old listing\n"));
+        for (const char *name : {ScoreFileName, PrintFileName})
+            QVERIFY(chmod(name, 0666) == 0);
+        ChartOrder *order = &f().order;
+        const int fullDisk = RunAsUnprivileged(f().dir.path(), [order] {
+            ScopedFileSizeLimit limit(4096);
+            SaveFailure saveFailure, printFailure;
+            const bool saved = SaveScoreFile(&saveFailure);
+            const bool printed = WritePrintFile(order, &printFailure);
+            return !saved && !printed && saveFailure.error == EFBIG && printFailure.error == EFBIG ? 1 : 0;
+        }, 0555);
+        QCOMPARE(fullDisk, 1);
+        QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
+        QCOMPARE(ReadBytes(PrintFileName), QByteArray("an old listing\n"));
+
         struct stat before;
         QVERIFY(stat(ScoreFileName, &before) == 0);
         QCOMPARE(RunAsUnprivileged(f().dir.path(), [] { return SaveScoreFile() ? 1 : 0; }, 0555), 1);
@@ -155,7 +187,7 @@ private slots:
         struct stat after;
         QVERIFY(stat(ScoreFileName, &after) == 0);
         QCOMPARE(after.st_ino, before.st_ino);
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt", "Scores.txt"}));
         // byte for byte what the atomic save writes, one byte shorter than before ("3", not "10")
         QVERIFY(SaveScoreFile());
         QCOMPARE(inPlace, ReadBytes(ScoreFileName));
@@ -164,19 +196,26 @@ private slots:
         // with no file to rewrite, nothing can be saved there
         QVERIFY(QFile::remove(ScoreFileName));
         const int refused = RunAsUnprivileged(f().dir.path(), [] {
-            int error = 0;
-            return !SaveScoreFile(&error) && error == EACCES ? 1 : 0;
+            SaveFailure failure;
+            return !SaveScoreFile(&failure) && failure.error == EACCES ? 1 : 0;
         }, 0555);
         QCOMPARE(refused, 1);
-        QVERIFY(f().dir.entries().isEmpty());
+        QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt"}));
     }
 
+    // The lock is the folder's where the file really lies: a window beside a link to it meets
+    // a window in that folder.
     void lockKeepsOthersWaitingAndDiesWithItsProcess()
     {
+        QVERIFY(QDir().mkdir("shared"));
+        QVERIFY(QFile::rename(ScoreFileName, "shared/Scores.txt"));
+        QVERIFY(QFile::link("shared/Scores.txt", ScoreFileName));
         int ready[2];
         QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
         pid_t holder = fork();
         if (holder == 0) {
+            if (chdir("shared") != 0)
+                _exit(1);
             ScoreFileLock lock;
             if (write(ready[1], lock.Busy() ? "b" : "l", 1) == 1)
                 pause();
@@ -200,7 +239,7 @@ private slots:
         waited.restart();
         QVERIFY(!ScoreFileLock().Busy());  // the kernel dropped it with the killed holder
         QVERIFY(waited.elapsed() < 500);
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "shared"}));
     }
 
     void permissionsOfTheScoreFileAreKept()

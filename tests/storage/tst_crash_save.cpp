@@ -21,7 +21,12 @@ namespace {
 
 constexpr int KillCount = 200;
 constexpr int LongestDelayMicroseconds = 6000;
-constexpr const char *TemporaryName = "Scores.txt.tmp";
+
+// What killed saves left behind: temporaries of their own, which no later save touches.
+QStringList Temporaries()
+{
+    return QDir().entryList({QStringLiteral("Scores.txt.tmp-*")}, QDir::Files | QDir::Hidden);
+}
 
 // A saver child that is killed and reaped however the test leaves the loop.
 class SaverProcess {
@@ -132,6 +137,7 @@ private slots:
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> delay(0, LongestDelayMicroseconds);
         int leftTemporary = 0;
+        qsizetype leftTemporaries = 0;
         uint32_t newestVersion = 0;
 
         for (int run = 1; run <= KillCount; ++run) {
@@ -158,14 +164,16 @@ private slots:
             newestVersion = std::max(newestVersion, version);
 
             // What a killed save leaves behind must not trip the next one.
-            leftTemporary += QFile::exists(TemporaryName);
+            const QStringList left = Temporaries();
+            leftTemporary += left.size() > leftTemporaries;
+            leftTemporaries = left.size();
             QVERIFY2(SaveScoreFile(), qPrintable(where + QStringLiteral(": the next save failed")));
-            QVERIFY2(!QFile::exists(TemporaryName), qPrintable(where + QStringLiteral(": the next save left its temporary")));
+            QVERIFY2(Temporaries() == left, qPrintable(where + QStringLiteral(": the next save left its temporary")));
             f().FreshTable();
             QVERIFY(LoadScoreFile());
             QCOMPARE(uint32_t(ChartTable[0].dpLost), version);
         }
-        qInfo("%d of %d kills left Scores.txt.tmp behind; the newest version seen was %u", leftTemporary, KillCount,
+        qInfo("%d of %d kills left a temporary behind; the newest version seen was %u", leftTemporary, KillCount,
               newestVersion);
         // Kills that all fell between two saves would have proven nothing.
         QVERIFY(leftTemporary > 0);

@@ -1,3 +1,8 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "chart_fixture.h"
@@ -98,14 +103,58 @@ private slots:
         QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt"}));
     }
 
-    void unwritablePrintFileLeavesTheOldOne()
+    // What is no regular file is written into, never replaced, and a listing that did not get
+    // through says why. Every special file is made here, in the test's own folder.
+    void specialFilesAreWrittenIntoOrReported_data()
     {
-        QVERIFY(WriteBytes(PrintFileName, "old listing\n"));
-        QVERIFY(QDir().mkdir("OutPrint.txt.tmp"));  // the new listing has nowhere to go
-        WritePrintFile(&f().order);
-        QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
-        WritePrintFile(nullptr);
-        QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<QByteArray>("reason");  // empty: the listing got through
+        QTest::newRow("named pipe with a reader") << QByteArray("fifo-read") << QByteArray();
+        QTest::newRow("named pipe nobody reads") << QByteArray("fifo") << QByteArray("No program reads from the named pipe");
+        QTest::newRow("link to a device node") << QByteArray("device") << QByteArray();
+        QTest::newRow("directory") << QByteArray("dir") << QByteArray("Is a directory");
+        QTest::newRow("old listing, nothing to write") << QByteArray("null-order") << QByteArray("-");
+    }
+
+    void specialFilesAreWrittenIntoOrReported()
+    {
+        QFETCH(QByteArray, kind);
+        QFETCH(QByteArray, reason);
+        int reader = -1;
+        if (kind.startsWith("fifo")) {
+            QVERIFY(mkfifo(PrintFileName, 0600) == 0);
+            if (kind == "fifo-read")
+                QVERIFY((reader = open(PrintFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
+        } else if (kind == "device") {
+            if (geteuid() != 0)
+                QSKIP("making a device node takes root");
+            QVERIFY(mknod("null-device", S_IFCHR | 0666, makedev(1, 3)) == 0);
+            QVERIFY(symlink("null-device", PrintFileName) == 0);
+        } else if (kind == "dir") {
+            QVERIFY(mkdir(PrintFileName, 0700) == 0);
+        } else {
+            QVERIFY(WriteBytes(PrintFileName, "old listing\n"));
+        }
+        struct stat before;
+        QVERIFY(stat(PrintFileName, &before) == 0);
+
+        SaveFailure failure;
+        const bool printed = WritePrintFile(kind == "null-order" ? nullptr : &f().order, &failure);
+        QCOMPARE(printed, reason.isEmpty());
+        if (reason != "-")
+            QCOMPARE(QByteArray(failure.reason), reason);
+        if (reader >= 0) {
+            QByteArray listing(64 * 1024, 0);
+            const ssize_t got = read(reader, listing.data(), listing.size());
+            close(reader);
+            QCOMPARE(got, ssize_t(ChartCount * 62));
+        }
+        struct stat after;
+        QVERIFY(stat(PrintFileName, &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        if (kind == "null-order")
+            QCOMPARE(ReadBytes(PrintFileName), QByteArray("old listing\n"));
     }
 };
 

@@ -125,7 +125,10 @@ private slots:
         const int tooLarge = int(ScoreFileRefusal::TooLarge);
         QTest::newRow("named pipe without a writer") << QByteArray("fifo") << notRegular << QByteArray("Is a named pipe");
         QTest::newRow("link to an endless device") << QByteArray("zero") << notRegular << QByteArray("Is a device");
+        QTest::newRow("socket") << QByteArray("socket") << notRegular << QByteArray("Is a socket");
         QTest::newRow("directory") << QByteArray("dir") << notRegular << QByteArray("Is a directory");
+        QTest::newRow("file of no size that reads on without end")
+            << QByteArray("endless") << tooLarge << QByteArray("Is more than 2097152 bytes long, far more than any score file");
         QTest::newRow("sparse gigabyte") << QByteArray("huge") << tooLarge
                                          << QByteArray("Is 1073741824 bytes long, far more than any score file");
         QTest::newRow("one byte above the bound") << QByteArray("above") << tooLarge
@@ -169,32 +172,60 @@ private slots:
         QCOMPARE(refused, 1);
     }
 
-    void reloadStartsFromTheFileAndKeepsWhatIsNotSaved()
+    // ABSOLUTE (maxDp 622) holds windowDp of windowYear in the window, unsaved or not; the file
+    // is given as bytes, or "<none>" for no file and "<fifo>" for a refused one.
+    void mergeTakesTheFileExceptBetterUnsavedScores_data()
     {
-        ScoreFileIdentity written;
-        QVERIFY(SaveScoreFile(nullptr, &written));
-        QVERIFY(written == CurrentScoreFileIdentity());
-        Score(Chart("ABSOLUTE"), 10);  // inserted, not saved yet
-        Score(Chart("1998"), 20);      // saved once, since removed from the file
-        QVERIFY(WriteBytes("Scores.txt", ScoreRecord(".59", "02/03/2006", 7) + ScoreRecord("ABSOLUTE", "01/01/2001", 99)));
-        QVERIFY(!(written == CurrentScoreFileIdentity()));
+        QTest::addColumn<int>("windowDp");
+        QTest::addColumn<int>("windowYear");
+        QTest::addColumn<bool>("unsaved");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("mergedDp");
+        QTest::addColumn<int>("mergedYear");
+        QTest::addColumn<bool>("stillUnsaved");
+        const QByteArray other = ScoreRecord(".59", "02/03/2006", 7);
+        const auto absolute = [&](int dp, const char *year) {
+            return other + ScoreRecord("ABSOLUTE", QByteArray("01/01/") + year, dp);
+        };
+        QTest::newRow("saved score takes the file's") << 20 << 2006 << false << absolute(30, "2005") << 30 << 2005 << false;
+        QTest::newRow("saved score gone from the file") << 20 << 2006 << false << other << 622 << 0 << false;
+        QTest::newRow("unsaved better stays") << 10 << 2006 << true << absolute(30, "2007") << 10 << 2006 << true;
+        QTest::newRow("unsaved worse gives way") << 40 << 2006 << true << absolute(30, "2005") << 30 << 2005 << false;
+        QTest::newRow("unsaved tie, own date later") << 30 << 2007 << true << absolute(30, "2006") << 30 << 2007 << true;
+        QTest::newRow("unsaved tie, file's date later") << 30 << 2006 << true << absolute(30, "2007") << 30 << 2007 << false;
+        QTest::newRow("unsaved already in the file") << 30 << 2006 << true << absolute(30, "2006") << 30 << 2006 << false;
+        QTest::newRow("file's loss above maxDp is all lost") << 600 << 2006 << true << absolute(9999, "2007") << 600 << 2006 << true;
+        QTest::newRow("no file keeps everything") << 20 << 2006 << false << QByteArray("<none>") << 20 << 2006 << false;
+        QTest::newRow("refused file keeps everything") << 20 << 2006 << true << QByteArray("<fifo>") << 20 << 2006 << true;
+        QTest::newRow("file naming no chart keeps everything") << 20 << 2006 << false << QByteArray("") << 20 << 2006 << false;
+    }
 
-        bool keep[ChartCount] = {};
-        keep[Chart("ABSOLUTE").index] = true;
+    void mergeTakesTheFileExceptBetterUnsavedScores()
+    {
+        QFETCH(int, windowDp);
+        QFETCH(int, windowYear);
+        QFETCH(bool, unsaved);
+        QFETCH(QByteArray, file);
+        QFETCH(int, mergedDp);
+        QFETCH(int, mergedYear);
+        QFETCH(bool, stillUnsaved);
+        Score(Chart("ABSOLUTE"), uint16_t(windowDp), 1, 1, uint16_t(windowYear));
+        if (file == "<fifo>")
+            QVERIFY(MakeNonScoreFile("fifo", ScoreFileName));
+        else if (file != "<none>")
+            QVERIFY(WriteBytes(ScoreFileName, file));
+        bool unsavedScores[ChartCount] = {};
+        unsavedScores[Chart("ABSOLUTE").index] = unsaved;
+
         ScoreFileStatus status;
-        QVERIFY(ReloadOwnScores(keep, status));
-        QVERIFY(status.identity == CurrentScoreFileIdentity());
-        expectOwn("ABSOLUTE", 10, 1, 1, 2006);
-        expectOwn(".59", 7, 2, 3, 2006);
-        QVERIFY(IsUnscored(Chart("1998")));
-
-        // a file that is refused changes nothing
-        QVERIFY(QFile::remove("Scores.txt"));
-        QVERIFY(MakeNonScoreFile("fifo", ScoreFileName));
-        QVERIFY(!ReloadOwnScores(keep, status));
-        QCOMPARE(status.refusal, ScoreFileRefusal::NotRegular);
-        expectOwn(".59", 7, 2, 3, 2006);
-        expectOwn("ABSOLUTE", 10, 1, 1, 2006);
+        const bool changed = MergeOwnScoreFile(unsavedScores, status);
+        QCOMPARE(int(Chart("ABSOLUTE").dpLost), mergedDp);
+        QCOMPARE(int(Chart("ABSOLUTE").year), mergedYear);
+        QCOMPARE(unsavedScores[Chart("ABSOLUTE").index], stillUnsaved);
+        const bool fileRead = file.contains(".59");
+        QCOMPARE(int(Chart(".59").dpLost), fileRead ? 7 : 550);
+        QCOMPARE(changed, fileRead);  // .59 came from the file, whatever ABSOLUTE did
+        QCOMPARE(std::count(std::begin(unsavedScores), std::end(unsavedScores), true), qsizetype(stillUnsaved));
     }
 
     void crlfLinesReadTheSame()

@@ -29,6 +29,7 @@ public:
         window_.reset();
         TBK_ControlMain::SetErrorPresenter(nullptr);
         TBK_ControlMain::SetComparisonFileChooser(nullptr);
+        TBK_ControlMain::SetUnsavedScoresQuestion(nullptr);
         dir_.reset();
         BuiltInTable().Restore();
     }
