@@ -11,8 +11,8 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QCloseEvent>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCompleter>
 #include <QDate>
 #include <QFileDialog>
@@ -1125,15 +1125,13 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
 }
 
 // The save of Insert without a new score: under the lock, after reading the file again.
-bool TBK_ControlMain::SaveScoresAgain()
+// Yields the message for a failure, as SaveOwnScoreFile does.
+QString TBK_ControlMain::SaveScoresAgain()
 {
     const ScoreFileLock lock;
     if (MergeOwnFile())
         ShowMergedScores();
-    const QString saveFailure = SaveOwnScoreFile(lock);
-    if (!saveFailure.isEmpty())
-        ShowError(saveFailure);
-    return saveFailure.isEmpty();
+    return SaveOwnScoreFile(lock);
 }
 
 int TBK_ControlMain::UnsavedScoreCount() const
@@ -1142,16 +1140,23 @@ int TBK_ControlMain::UnsavedScoreCount() const
 }
 
 // Closing ends the program, so scores that are not in Scores.txt are asked about first; with
-// every score saved nothing is asked and nothing written. Where the question cannot be asked
-// (a session that ends without letting programs interact), saving is the one safe answer.
+// every score saved nothing is asked and nothing written. Where nothing may be asked (a session
+// that ends without letting programs interact), saving is the one safe answer, and a failure
+// can only go unsaid.
 bool TBK_ControlMain::MayClose(bool mayAsk)
 {
     const int unsaved = UnsavedScoreCount();
     if (unsaved == 0)
         return true;
-    switch (mayAsk ? UnsavedScoresQuestionSlot()(unsaved) : UnsavedScoresAnswer::SaveAgain) {
-    case UnsavedScoresAnswer::SaveAgain:
-        return SaveScoresAgain();
+    if (!mayAsk)
+        return SaveScoresAgain().isEmpty();
+    switch (UnsavedScoresQuestionSlot()(unsaved)) {
+    case UnsavedScoresAnswer::SaveAgain: {
+        const QString saveFailure = SaveScoresAgain();
+        if (!saveFailure.isEmpty())
+            ShowError(saveFailure);
+        return saveFailure.isEmpty();
+    }
     case UnsavedScoresAnswer::Discard:
         std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
         return true;

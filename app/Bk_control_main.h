@@ -110,7 +110,7 @@ private:
     bool MergeOwnFile();
     void ShowMergedScores();
     QString SaveOwnScoreFile(const ScoreFileLock &lock);
-    bool SaveScoresAgain();
+    QString SaveScoresAgain();
     int UnsavedScoreCount() const;
     bool MayClose(bool mayAsk);
     void SessionEnding(QSessionManager &manager);
