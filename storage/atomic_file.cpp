@@ -65,15 +65,14 @@ bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
         if (length < 0)
             return errno == EINVAL || errno == ENOENT;  // no link (any more): this is the file
         link[length] = 0;
-        if (link[0] == '/' || std::strchr(target, '/') == nullptr)
-            Copy(target, link);
-        else {
-            char folder[PATH_MAX];
+        char folder[PATH_MAX] = "";
+        if (link[0] != '/' && std::strchr(target, '/') != nullptr) {
             DirectoryOf(target, folder);
-            if (std::snprintf(target, sizeof target, "%s/%s", folder, link) >= int(sizeof target)) {
-                errno = ENAMETOOLONG;
-                return false;
-            }
+            std::strcat(folder, "/");  // DirectoryOf leaves room: it drops at least the last name
+        }
+        if (std::snprintf(target, sizeof target, "%s%s", folder, link) >= int(sizeof target)) {
+            errno = ENAMETOOLONG;
+            return false;
         }
     }
     errno = ELOOP;
