@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcutEvent>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -710,17 +711,49 @@ void TBK_ControlMain::SetTabOrder()
     QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
-// A window larger than the screen (a high scale on a small screen) starts at the top-left corner
-// of the free area, where its title bar and first controls can be reached, not centred partly
-// off-screen.
+// Centred on the screen, frame included. A window larger than the free area, frame included (a
+// high scale on a small screen), starts at its top-left corner, where the title bar and the
+// first controls can be reached, rather than centred partly off-screen. An X11 window manager
+// frames the window only once it is shown: until then a title bar of the style's height decides
+// whether the window fits.
 void TBK_ControlMain::PlaceCentredOnScreen()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
         return;
     const QRect available = screen->availableGeometry();
-    const QPoint centred = available.center() - rect().center();
-    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
+    const QMargins frame = Frame();
+    const QSize framed = size().grownBy(frame);
+    const QSize needed =
+        frame.isNull() ? size().grownBy(QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0)) : framed;
+    const auto start = [](int freeStart, int freeLength, int neededLength, int framedLength) {
+        return neededLength > freeLength ? freeStart : freeStart + (freeLength - framedLength) / 2;
+    };
+    move(start(available.left(), available.width(), needed.width(), framed.width()),
+         start(available.top(), available.height(), needed.height(), framed.height()));
+}
+
+// The frame as far as the platform has told it.
+QMargins TBK_ControlMain::Frame() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+// Once the real frame is known the window is placed again: unseen, where the platform tells the
+// frame before the window shows, and otherwise only if the frame sticks out of the free area.
+void TBK_ControlMain::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (frameKnown || Frame().isNull() || screen == nullptr)
+        return;
+    frameKnown = true;
+    const bool seen = windowHandle() != nullptr && windowHandle()->isExposed();
+    if (!seen || !screen->availableGeometry().contains(frameGeometry()))
+        PlaceCentredOnScreen();
 }
 
 void TBK_ControlMain::FillScoreList()

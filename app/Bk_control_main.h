@@ -47,6 +47,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void BuildWarningPanel();
@@ -58,6 +59,7 @@ private:
     void BuildTotalsPanel();
     void SetTabOrder();
     void PlaceCentredOnScreen();
+    QMargins Frame() const;
     void FinishStart();
 
     // Every handler the toolkit calls runs through this guard, so an exception reaches the
@@ -123,6 +125,7 @@ private:
     uint16_t pendingDpLost = 0;
     bool compareMode = false;
     QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
+    bool frameKnown = false;            // the platform has told the frame's size
     ScoreFileIdentity ownFileSeen;      // Scores.txt as this window last read or wrote it
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
