@@ -160,6 +160,24 @@ void SetBackground(QWidget *widget, const QColor &colour)
     widget->setAutoFillBackground(true);
 }
 
+// A widget draws with its parent's colours wherever it does not set its own, so the window's
+// green would fill the list's scroll-bar trough and the header's empty end under some styles.
+// The list takes every colour of the style's own palette instead.
+void KeepStyleColours(QWidget *widget)
+{
+    const QPalette style = QApplication::palette(widget);
+    QPalette palette;
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto colourGroup = QPalette::ColorGroup(group);
+            const auto colourRole = QPalette::ColorRole(role);
+            if (colourRole != QPalette::NoRole)
+                palette.setBrush(colourGroup, colourRole, style.brush(colourGroup, colourRole));
+        }
+    }
+    widget->setPalette(palette);
+}
+
 constexpr char ResultNameProperty[] = "briskoResultName";
 
 // Labels size themselves to their text, so a longer result never gets cut. A screen reader
@@ -627,6 +645,7 @@ void TBK_ControlMain::BuildButtons()
 void TBK_ControlMain::BuildScoreList()
 {
     ListViewScores = MakeControl<QTreeWidget>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    KeepStyleColours(ListViewScores);
     ListViewScores->setRootIsDecorated(false);
     ListViewScores->setItemsExpandable(false);
     ListViewScores->setUniformRowHeights(true);

@@ -47,6 +47,29 @@ private slots:
         QCOMPARE(f().RowTexts(f().RowOf(title.constData())), cells);
     }
 
+    // The window's green stays out of the list, its header and its scroll bars under every style.
+    void keepsTheStyleColours_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("fusion") << QStringLiteral("fusion");
+        QTest::newRow("windows") << QStringLiteral("windows");
+    }
+
+    void keepsTheStyleColours()
+    {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(style);
+        f().Open();
+        const QImage list = f().List()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QApplication::setStyle(before);
+        int green = 0;
+        for (int y = 0; y < list.height(); ++y)
+            for (int x = 0; x < list.width(); ++x)
+                green += list.pixel(x, y) == qRgb(0, 128, 0);
+        QCOMPARE(green, 0);
+    }
+
     void storedLossAboveMaxDpShowsItsValue()
     {
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord(".59", "06/09/2005", 9999)));
