@@ -25,12 +25,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcutEvent>
+#include <QSplitter>
 #include <QStyle>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -261,6 +264,32 @@ public:
 private:
     static constexpr int DrawnSizes[] = {16, 32, 48, 64, 128, 256};
 };
+
+// The file dialog's own sizes cut its detail columns and the names of its places short ("…").
+// Here the columns fit their contents, the place names show whole, and the dialog opens wide
+// enough for both beside a long name, as far as the screen allows. The dialog a platform theme
+// brings sizes itself and has none of these parts.
+void ShowFileDetailsWhole(QFileDialog &dialog)
+{
+    auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+    auto *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter"));
+    if (places == nullptr || files == nullptr || splitter == nullptr)
+        return;
+    QHeaderView *header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    const QFontMetrics metrics(files->font());
+    const int placesWidth = places->sizeHintForColumn(0) + 2 * places->frameWidth() + metrics.horizontalAdvance(u'n');
+    const int filesWidth = metrics.horizontalAdvance(QString(80, u'n'));  // a row of about 80 letters
+    const int width = dialog.sizeHint().width() - splitter->sizeHint().width() + placesWidth + filesWidth;
+    const QWidget *window = dialog.parentWidget()->window();
+    const QSize room = window->screen()->availableGeometry().size() - (window->frameGeometry().size() - window->size());
+    dialog.resize(QSize(width, dialog.sizeHint().height()).boundedTo(room));
+    splitter->setSizes({placesWidth, filesWidth});
+}
 
 // Runs a step once, as soon as the first frame showing the widget has been painted and flushed:
 // the call posted from the paint event waits until the whole paint pass is over.
@@ -716,6 +745,7 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
     OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
     OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
     OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+    ShowFileDetailsWhole(*OpenDialog_Enemy);
     return *OpenDialog_Enemy;
 }
 

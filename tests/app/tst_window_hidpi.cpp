@@ -1,10 +1,12 @@
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QListView>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionFrame>
+#include <QTreeView>
 #include <QWindow>
 
 #include "window_fixture.h"
@@ -256,6 +258,46 @@ private slots:
             QCOMPARE(frame.top(), available.top());
         else
             QVERIFY(qAbs(frame.center().y() - available.center().y()) <= 1);
+    }
+
+    // The comparison dialog opens with its places and a file's detail columns whole, where the
+    // screen is wide enough for it.
+    void comparisonDialogShowsDetailsWhole()
+    {
+        QVERIFY(WriteBytes("friend.txt", PerfectScores()));
+        QStringList problems;
+        bool roomy = false;
+        TBK_ControlMain::SetComparisonFileChooser([&](QFileDialog &dialog, QString &) {
+            dialog.setDirectory(QDir::currentPath());
+            dialog.show();
+            roomy = dialog.frameGeometry().width() < dialog.screen()->availableGeometry().width();
+            auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+            auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+            QAbstractItemView *files = tree;
+            QHeaderView *header = tree->header();
+            const auto cutShort = [&] {
+                problems.clear();
+                if (places->sizeHintForColumn(0) > places->viewport()->width())
+                    problems << QStringLiteral("places need %1 of %2 pixels").arg(places->sizeHintForColumn(0)).arg(places->viewport()->width());
+                if (files->model()->rowCount(files->rootIndex()) == 0)
+                    problems << QStringLiteral("no file listed");
+                for (int column = 0; column < header->count(); ++column) {
+                    if (files->sizeHintForColumn(column) > header->sectionSize(column) ||
+                        header->sectionViewportPosition(column) + header->sectionSize(column) > files->viewport()->width())
+                        problems << QStringLiteral("column %1 needs %2 of %3 pixels").arg(column).arg(files->sizeHintForColumn(column)).arg(header->sectionSize(column));
+                }
+                return !problems.isEmpty();
+            };
+            if (roomy)
+                (void)QTest::qWaitFor([&] { return !cutShort(); });  // the files are listed by a thread
+            dialog.hide();
+            return false;
+        });
+        f().Open();
+        f().Click("ButtonCompare");
+        if (!roomy)
+            QSKIP("the dialog takes the screen's whole width (the runs at scale 1 have room)");
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
     void textsFitTheirControls_data()
