@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <iterator>
 #include <type_traits>
 #include <stdexcept>
@@ -101,24 +102,54 @@ TBK_ControlMain::FileChooser &FileChooserSlot()
     return chooser;
 }
 
-// The design font, or where it is not installed the first of its substitutes with close
-// metrics, so that every text fits its control. A font asked for by a family that is not
-// installed costs a failed match and a fontconfig fallback search before any substitute is
-// tried, and that for every size and weight the window uses.
+QString &FallbackFontFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+QString InstalledFamily(std::initializer_list<const char *> candidates)
+{
+    const QStringList installed = QFontDatabase::families();
+    for (const char *name : candidates) {
+        const QString candidate = QString::fromLatin1(name);
+        for (const QString &entry : installed) {
+            // a family from more than one foundry is listed once for each: "Name [Foundry]"
+            if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
+                entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
+                return candidate;
+        }
+    }
+    return {};
+}
+
+// The two faces the window draws with, from the program's own folder.
+QString LoadFallbackFamily()
+{
+    QString family;
+    for (const char *face : {"LiberationSans-Regular.ttf", "LiberationSans-Bold.ttf"}) {
+        const int id = QFontDatabase::addApplicationFont(FallbackFontFolder() + u'/' + QString::fromLatin1(face));
+        if (id < 0)
+            return {};
+        family = QFontDatabase::applicationFontFamilies(id).value(0);
+    }
+    return family;
+}
+
+// The design font, or where it is not installed the first of its substitutes with the same
+// metrics, so that every text fits its control; where none of them is installed, the program's
+// own copy of one of them. A font asked for by a family that is not installed costs a failed
+// match and a fontconfig fallback search before any substitute is tried, and that for every
+// size and weight the window uses.
 const QString &DesignFamily()
 {
     static const QString family = [] {
-        const QStringList installed = QFontDatabase::families();
-        for (const char *name : {"MS Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
-            const QString candidate = QString::fromLatin1(name);
-            for (const QString &entry : installed) {
-                // a family from more than one foundry is listed once for each: "Name [Foundry]"
-                if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
-                    entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
-                    return candidate;
-            }
-        }
-        return QStringLiteral("MS Sans Serif");  // none of them: the toolkit's default font
+        QString found = InstalledFamily({"MS Sans Serif", "Liberation Sans", "Arimo"});
+        if (found.isEmpty())
+            found = LoadFallbackFamily();
+        if (found.isEmpty())
+            found = InstalledFamily({"DejaVu Sans"});
+        return found.isEmpty() ? QStringLiteral("MS Sans Serif") : found;  // the toolkit's default font
     }();
     return family;
 }
@@ -494,6 +525,11 @@ void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
 {
     FileChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+}
+
+void TBK_ControlMain::SetFallbackFontFolder(const QString &folder)
+{
+    FallbackFontFolder() = folder;
 }
 
 void TBK_ControlMain::BuildWarningPanel()

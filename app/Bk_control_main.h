@@ -44,6 +44,10 @@ public:
     using FileChooser = std::function<bool(QFileDialog &dialog, QString &fileName)>;
     static void SetComparisonFileChooser(FileChooser chooser);
 
+    // The folder of the program's own copy of Liberation Sans, loaded only where no face with the
+    // design font's metrics is installed; set before the first window is made.
+    static void SetFallbackFontFolder(const QString &folder);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;

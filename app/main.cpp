@@ -29,6 +29,8 @@ int main(int argc, char *argv[])
         QApplication application(argc, argv);
         QApplication::setApplicationName(QString::fromLatin1(TBK_ControlMain::ApplicationTitle()));
         QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
+        TBK_ControlMain::SetFallbackFontFolder(QApplication::applicationDirPath() +
+                                               QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER));
         return RunWindow();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "%s\n", error.what());  // no toolkit left to show it

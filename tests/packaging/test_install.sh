@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the build into a staging prefix and checks every installed file; then starts the
-# staged program as a desktop does, from the launcher through gio, from another directory, and
-# checks that it runs in the home directory, where Scores.txt belongs.
-#   test_install.sh BUILD_DIR SOURCE_DIR APP_ID
+# Installs the build into a staging prefix and checks every installed file, and that the staged
+# program finds its own copy of its font where only DejaVu's fonts are seen; then starts it as a
+# desktop does, from the launcher through gio, from another directory, and checks that it runs
+# in the home directory, where Scores.txt belongs.
+#   test_install.sh BUILD_DIR SOURCE_DIR APP_ID DEJAVU_ONLY_FONTCONFIG
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
-build=$1 source=$2 app_id=$3
+build=$1 source=$2 app_id=$3 dejavu_only=$4
 
 stage=$(mktemp -d)
 program_pid=""
@@ -52,6 +53,15 @@ for size in 16 32 48 64 128 256; do
     file -b "$icon" | grep -q "^PNG image data, $size x $size," || fail "$icon is not a ${size}x${size} PNG: $(file -b "$icon")"
     # the same picture as the window icon, which the program has compiled in from resources/icons
     cmp -s "$icon" "$source/resources/icons/$size.png" || fail "$icon differs from resources/icons/$size.png"
+done
+
+# Qt notes every face it adds to its font database; with only DejaVu's fonts seen, a Liberation
+# Sans can only be the program's own.
+font_log=$(cd "$stage" && FONTCONFIG_FILE=$dejavu_only QT_QPA_PLATFORM=offscreen \
+    QT_LOGGING_RULES='qt.text.font.db.debug=true' timeout 5 "$program" 2>&1)
+for style in Regular Bold; do
+    grep -q "Adding font: familyName \"Liberation Sans\" stylename \"$style\"" <<<"$font_log" \
+        || fail "without a face of the design font's metrics, the program did not load its own Liberation Sans $style"
 done
 
 if ! command -v gio >/dev/null; then
