@@ -263,35 +263,32 @@ private slots:
     }
 
     // The comparison dialog opens with its places and a file's detail columns whole, where the
-    // screen is wide enough for it.
+    // screen has room for the whole dialog.
     void comparisonDialogShowsDetailsWhole()
     {
         QVERIFY(WriteBytes("friend.txt", PerfectScores()));
-        QStringList problems;
         bool roomy = false;
         TBK_ControlMain::SetComparisonFileChooser([&](QFileDialog &dialog, QString &) {
             dialog.setDirectory(QDir::currentPath());
             dialog.show();
             roomy = dialog.frameGeometry().width() < dialog.screen()->availableGeometry().width();
-            auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
-            auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
-            QAbstractItemView *files = tree;
-            QHeaderView *header = tree->header();
+            QAbstractItemView *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+            QAbstractItemView *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+            QHeaderView *header = static_cast<QTreeView *>(files)->header();
             const auto cutShort = [&] {
-                problems.clear();
-                if (places->sizeHintForColumn(0) > places->viewport()->width())
-                    problems << QStringLiteral("places need %1 of %2 pixels").arg(places->sizeHintForColumn(0)).arg(places->viewport()->width());
+                problems_.clear();
                 if (files->model()->rowCount(files->rootIndex()) == 0)
-                    problems << QStringLiteral("no file listed");
-                for (int column = 0; column < header->count(); ++column) {
+                    problems_ << QStringLiteral("no file listed");
+                if (places->sizeHintForColumn(0) > places->viewport()->width())
+                    Problem(places, QStringLiteral("names need %1 pixels").arg(places->sizeHintForColumn(0)));
+                for (int column = 0; column < header->count(); ++column)
                     if (files->sizeHintForColumn(column) > header->sectionSize(column) ||
                         header->sectionViewportPosition(column) + header->sectionSize(column) > files->viewport()->width())
-                        problems << QStringLiteral("column %1 needs %2 of %3 pixels").arg(column).arg(files->sizeHintForColumn(column)).arg(header->sectionSize(column));
-                }
-                return !problems.isEmpty();
+                        Problem(files, QStringLiteral("column %1 needs %2 pixels").arg(column).arg(files->sizeHintForColumn(column)));
+                return !problems_.isEmpty();
             };
             if (roomy)
-                (void)QTest::qWaitFor([&] { return !cutShort(); });  // the files are listed by a thread
+                (void)QTest::qWaitFor([&] { return !cutShort(); });  // a thread lists the files
             dialog.hide();
             return false;
         });
@@ -299,7 +296,7 @@ private slots:
         f().Click("ButtonCompare");
         if (!roomy)
             QSKIP("the dialog takes the screen's whole width (the runs at scale 1 have room)");
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join(u'\n')));
     }
 
     void textsFitTheirControls_data()
