@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <iterator>
 #include <type_traits>
 #include <stdexcept>
@@ -26,12 +27,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcutEvent>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -124,24 +129,54 @@ TBK_ControlMain::FileChooser &FileChooserSlot()
     return chooser;
 }
 
-// The design font, or where it is not installed the first of its substitutes with close
-// metrics, so that every text fits its control. A font asked for by a family that is not
-// installed costs a failed match and a fontconfig fallback search before any substitute is
-// tried, and that for every size and weight the window uses.
+QString &FallbackFontFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+QString InstalledFamily(std::initializer_list<const char *> candidates)
+{
+    const QStringList installed = QFontDatabase::families();
+    for (const char *name : candidates) {
+        const QString candidate = QString::fromLatin1(name);
+        for (const QString &entry : installed) {
+            // a family from more than one foundry is listed once for each: "Name [Foundry]"
+            if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
+                entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
+                return candidate;
+        }
+    }
+    return {};
+}
+
+// The two faces the window draws with, from the program's own folder.
+QString LoadFallbackFamily()
+{
+    QString family;
+    for (const char *face : {"LiberationSans-Regular.ttf", "LiberationSans-Bold.ttf"}) {
+        const int id = QFontDatabase::addApplicationFont(FallbackFontFolder() + u'/' + QString::fromLatin1(face));
+        if (id < 0)
+            return {};
+        family = QFontDatabase::applicationFontFamilies(id).value(0);
+    }
+    return family;
+}
+
+// The design font, or where it is not installed the first of its substitutes with the same
+// metrics, so that every text fits its control; where none of them is installed, the program's
+// own copy of one of them. A font asked for by a family that is not installed costs a failed
+// match and a fontconfig fallback search before any substitute is tried, and that for every
+// size and weight the window uses.
 const QString &DesignFamily()
 {
     static const QString family = [] {
-        const QStringList installed = QFontDatabase::families();
-        for (const char *name : {"MS Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
-            const QString candidate = QString::fromLatin1(name);
-            for (const QString &entry : installed) {
-                // a family from more than one foundry is listed once for each: "Name [Foundry]"
-                if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
-                    entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
-                    return candidate;
-            }
-        }
-        return QStringLiteral("MS Sans Serif");  // none of them: the toolkit's default font
+        QString found = InstalledFamily({"MS Sans Serif", "Liberation Sans", "Arimo"});
+        if (found.isEmpty())
+            found = LoadFallbackFamily();
+        if (found.isEmpty())
+            found = InstalledFamily({"DejaVu Sans"});
+        return found.isEmpty() ? QStringLiteral("MS Sans Serif") : found;  // the toolkit's default font
     }();
     return family;
 }
@@ -184,6 +219,24 @@ void SetBackground(QWidget *widget, const QColor &colour)
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// A widget draws with its parent's colours wherever it does not set its own, so the window's
+// green would fill the list's scroll-bar trough and the header's empty end under some styles.
+// The list takes every colour of the style's own palette instead.
+void KeepStyleColours(QWidget *widget)
+{
+    const QPalette style = QApplication::palette(widget);
+    QPalette palette;
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto colourGroup = QPalette::ColorGroup(group);
+            const auto colourRole = QPalette::ColorRole(role);
+            if (colourRole != QPalette::NoRole)
+                palette.setBrush(colourGroup, colourRole, style.brush(colourGroup, colourRole));
+        }
+    }
+    widget->setPalette(palette);
 }
 
 constexpr char ResultNameProperty[] = "briskoResultName";
@@ -269,6 +322,32 @@ public:
 private:
     static constexpr int DrawnSizes[] = {16, 32, 48, 64, 128, 256};
 };
+
+// The file dialog's own sizes cut its detail columns and the names of its places short ("…").
+// Here the columns fit their contents, the place names show whole, and the dialog opens wide
+// enough for both beside a long name, as far as the screen allows. The dialog a platform theme
+// brings sizes itself and has none of these parts.
+void ShowFileDetailsWhole(QFileDialog &dialog)
+{
+    auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+    auto *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter"));
+    if (places == nullptr || files == nullptr || splitter == nullptr)
+        return;
+    QHeaderView *header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    const QFontMetrics metrics(files->font());
+    const int placesWidth = places->sizeHintForColumn(0) + 2 * places->frameWidth() + metrics.horizontalAdvance(u'n');
+    const int filesWidth = metrics.horizontalAdvance(QString(80, u'n'));  // a row of about 80 letters
+    const int width = dialog.sizeHint().width() - splitter->sizeHint().width() + placesWidth + filesWidth;
+    const QWidget *window = dialog.parentWidget()->window();
+    const QSize room = window->screen()->availableGeometry().size() - (window->frameGeometry().size() - window->size());
+    dialog.resize(QSize(width, dialog.sizeHint().height()).boundedTo(room));
+    splitter->setSizes({placesWidth, filesWidth});
+}
 
 // Runs a step once, as soon as the first frame showing the widget has been painted and flushed:
 // the call posted from the paint event waits until the whole paint pass is over.
@@ -482,6 +561,11 @@ void TBK_ControlMain::SetUnsavedScoresQuestion(UnsavedScoresQuestion question)
     UnsavedScoresQuestionSlot() = question ? std::move(question) : AskAboutUnsavedScores;
 }
 
+void TBK_ControlMain::SetFallbackFontFolder(const QString &folder)
+{
+    FallbackFontFolder() = folder;
+}
+
 void TBK_ControlMain::BuildWarningPanel()
 {
     setObjectName(QStringLiteral("BK_ControlMain"));
@@ -660,6 +744,7 @@ void TBK_ControlMain::BuildButtons()
 void TBK_ControlMain::BuildScoreList()
 {
     ListViewScores = MakeControl<QTreeWidget>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    KeepStyleColours(ListViewScores);
     ListViewScores->setRootIsDecorated(false);
     ListViewScores->setItemsExpandable(false);
     ListViewScores->setUniformRowHeights(true);
@@ -730,6 +815,7 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
     OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
     OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
     OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+    ShowFileDetailsWhole(*OpenDialog_Enemy);
     return *OpenDialog_Enemy;
 }
 
@@ -744,17 +830,49 @@ void TBK_ControlMain::SetTabOrder()
     QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
-// A window larger than the screen (a high scale on a small screen) starts at the top-left corner
-// of the free area, where its title bar and first controls can be reached, not centred partly
-// off-screen.
+// Centred on the screen, frame included. A window larger than the free area, frame included (a
+// high scale on a small screen), starts at its top-left corner, where the title bar and the
+// first controls can be reached, rather than centred partly off-screen. An X11 window manager
+// frames the window only once it is shown: until then a title bar of the style's height decides
+// whether the window fits.
 void TBK_ControlMain::PlaceCentredOnScreen()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
         return;
     const QRect available = screen->availableGeometry();
-    const QPoint centred = available.center() - rect().center();
-    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
+    const QMargins frame = Frame();
+    const QSize framed = size().grownBy(frame);
+    const QSize needed =
+        frame.isNull() ? size().grownBy(QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0)) : framed;
+    const auto start = [](int freeStart, int freeLength, int neededLength, int framedLength) {
+        return neededLength > freeLength ? freeStart : freeStart + (freeLength - framedLength) / 2;
+    };
+    move(start(available.left(), available.width(), needed.width(), framed.width()),
+         start(available.top(), available.height(), needed.height(), framed.height()));
+}
+
+// The frame as far as the platform has told it.
+QMargins TBK_ControlMain::Frame() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+// Once the real frame is known the window is placed again: unseen, where the platform tells the
+// frame before the window shows, and otherwise only if the frame sticks out of the free area.
+void TBK_ControlMain::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (frameKnown || Frame().isNull() || screen == nullptr)
+        return;
+    frameKnown = true;
+    const bool seen = windowHandle() != nullptr && windowHandle()->isExposed();
+    if (!seen || !screen->availableGeometry().contains(frameGeometry()))
+        PlaceCentredOnScreen();
 }
 
 void TBK_ControlMain::FillScoreList()

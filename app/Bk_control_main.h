@@ -51,10 +51,15 @@ public:
     using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount)>;
     static void SetUnsavedScoresQuestion(UnsavedScoresQuestion question);
 
+    // The folder of the program's own copy of Liberation Sans, loaded only where no face with the
+    // design font's metrics is installed; set before the first window is made.
+    static void SetFallbackFontFolder(const QString &folder);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void BuildWarningPanel();
@@ -66,6 +71,7 @@ private:
     void BuildTotalsPanel();
     void SetTabOrder();
     void PlaceCentredOnScreen();
+    QMargins Frame() const;
     void FinishStart();
 
     // Every handler the toolkit calls runs through this guard, so an exception reaches the
@@ -132,6 +138,7 @@ private:
     uint16_t pendingDpLost = 0;
     bool compareMode = false;
     QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
+    bool frameKnown = false;            // the platform has told the frame's size
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
 

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "window_fixture.h"
 
 class TestWindowList : public QObject {
@@ -45,6 +47,26 @@ private slots:
         QFETCH(QStringList, cells);
         OpenWithScores();
         QCOMPARE(f().RowTexts(f().RowOf(title.constData())), cells);
+    }
+
+    // The window's green stays out of the list, its header and its scroll bars under every style.
+    void keepsTheStyleColours_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("fusion") << QStringLiteral("fusion");
+        QTest::newRow("windows") << QStringLiteral("windows");
+    }
+
+    void keepsTheStyleColours()
+    {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(style);
+        f().Open();
+        const QImage list = f().List()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QApplication::setStyle(before);
+        const auto *pixels = reinterpret_cast<const QRgb *>(list.constBits());
+        QCOMPARE(std::count(pixels, pixels + list.sizeInBytes() / 4, qRgb(0, 128, 0)), 0);
     }
 
     void storedLossAboveMaxDpShowsItsValue()

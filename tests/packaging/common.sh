@@ -17,11 +17,17 @@ finish()
     echo "all checks passed"
 }
 
-# Every file an install puts under its prefix, relative to the prefix.
+# Every file an install puts under its prefix, relative to the prefix; the .deb leaves out the
+# program's own copy of its font (any second argument).
 expected_files()
 {
-    local app_id=$1
+    local app_id=$1 without_font=${2:-}
     {
+        if [ -z "$without_font" ]; then
+            for file in LiberationSans-Regular.ttf LiberationSans-Bold.ttf LICENSE; do
+                echo "share/brisko-calculator/fonts/$file"
+            done
+        fi
         echo "bin/brisko-calculator"
         echo "share/man/man1/brisko-calculator.1.gz"
         echo "share/doc/brisko-calculator/copyright"

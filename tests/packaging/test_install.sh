@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Installs the build into a staging prefix and checks every installed file; then starts the
-# staged program as a desktop does, from the launcher through gio, from another directory, and
-# checks that it runs in the home directory, where Scores.txt belongs.
-#   test_install.sh BUILD_DIR SOURCE_DIR APP_ID
+# Installs the build into a staging prefix and checks every installed file, and that the staged
+# program finds its own copy of its font where only DejaVu's fonts are seen; then starts it as a
+# desktop does, from the launcher through gio, from another directory, on a display of its own,
+# and checks that it runs in the home directory, where Scores.txt belongs, and that its window's
+# class is the one the launcher names.
+#   test_install.sh BUILD_DIR SOURCE_DIR APP_ID DEJAVU_ONLY_FONTCONFIG
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
-build=$1 source=$2 app_id=$3
+build=$1 source=$2 app_id=$3 dejavu_only=$4
 
 stage=$(mktemp -d)
 program_pid=""
+xvfb_pid=""
 cleanup()
 {
     [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     rm -rf "$stage"
 }
 trap cleanup EXIT
@@ -54,14 +58,30 @@ for size in 16 32 48 64 128 256; do
     cmp -s "$icon" "$source/resources/icons/$size.png" || fail "$icon differs from resources/icons/$size.png"
 done
 
+# Qt notes every face it adds to its font database; with only DejaVu's fonts seen, a Liberation
+# Sans can only be the program's own.
+font_log=$(cd "$stage" && FONTCONFIG_FILE=$dejavu_only QT_QPA_PLATFORM=offscreen \
+    QT_LOGGING_RULES='qt.text.font.db.debug=true' timeout 5 "$program" 2>&1)
+for style in Regular Bold; do
+    grep -q "Adding font: familyName \"Liberation Sans\" stylename \"$style\"" <<<"$font_log" \
+        || fail "without a face of the design font's metrics, the program did not load its own Liberation Sans $style"
+done
+
 if ! command -v gio >/dev/null; then
     fail "gio (libglib2.0-bin) is missing: cannot start the launcher"
     finish
 fi
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$stage/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$stage/display" ] && break
+    sleep 0.1
+done
+display=":$(cat "$stage/display")"
 home="$stage/home of a player"
 mkdir -p "$home"
-(cd / && env HOME="$home" PATH="$prefix/bin:$PATH" QT_QPA_PLATFORM=offscreen gio launch "$launcher") \
-    || fail "gio launch failed"
+(cd / && env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY HOME="$home" PATH="$prefix/bin:$PATH" DISPLAY="$display" \
+    gio launch "$launcher") || fail "gio launch failed"
 for _ in $(seq 100); do
     for proc in /proc/[0-9]*; do
         if [ "$(readlink "$proc/exe" 2>/dev/null)" = "$program" ]; then
@@ -78,5 +98,10 @@ else
     kill -0 "$program_pid" 2>/dev/null || fail "the program stopped right after start"
     cwd=$(readlink "/proc/$program_pid/cwd")
     [ "$cwd" = "$home" ] || fail "the program runs in '$cwd', not in the home directory '$home'"
+    # WM_CLASS is (instance, class); docks match the class against StartupWMClass
+    window=$(xwininfo -display "$display" -root -tree | sed -n 's/^ *\(0x[0-9a-f]*\) "Brisko Calculator - ver.*/\1/p' | head -n 1)
+    class=$(xprop -display "$display" -id "${window:-0}" WM_CLASS 2>/dev/null | sed -n 's/^WM_CLASS(STRING) = ".*", "\(.*\)"$/\1/p')
+    [ -n "$class" ] && [ "$class" = "$(desktop_key "$launcher" StartupWMClass)" ] \
+        || fail "the window's class '$class' is not the launcher's StartupWMClass '$(desktop_key "$launcher" StartupWMClass)'"
 fi
 finish
