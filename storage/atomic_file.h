@@ -1,38 +1,14 @@
 #pragma once
 
-#include <climits>
 #include <cstddef>
-#include <cstdint>
 
-#include <sys/types.h>
-
-// Why a save or a print did not reach its file: the errno of the first failure, and a reason
-// for the player ("Permission denied", "Is a named pipe", "No temporary file could be made in
-// synced: No such file or directory").
-struct SaveFailure {
-    int error = 0;
-    char reason[PATH_MAX + 128] = {};
-};
-
-// What a writer does with a name that stands for something other than a regular file.
-enum class SpecialTarget : uint8_t {
-    Refuse,     // only a regular file is ever replaced: the score file
-    WriteInto,  // a named pipe or a device gets the text, as opening it for writing would do
-};
-
-// "Is a named pipe", "Is a device", ... for a file type from st_mode.
-const char *FileKindText(mode_t type);
-
-// The folder that holds the file a writer of name writes: through symbolic links, the folder
-// of the file they point at, whether or not that file exists yet; otherwise the folder the
-// name lies in ("." for a bare name).
-void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX]);
+#include "file_system.h"
 
 // Writes a file so that a reader only ever sees the old or the complete new content. The whole
 // text is formatted in memory first; Commit then writes it to a temporary of our own, made
-// beside the file with a name no one else uses, syncs it and only then renames it over the
-// file. Symbolic links are followed, also to a file not made yet, and stay links. A file the
-// player may not write is refused, and any failure leaves the old file as it was.
+// beside the file with a name no one else uses, makes it durable and only then puts it in the
+// file's place. Symbolic links are followed, also to a file not made yet, and stay links. A
+// file the player may not write is refused, and any failure leaves the old file as it was.
 //
 // Where the folder refuses the temporary but the file itself may be written, the file is
 // rewritten in place instead, once room for the whole new text has been reserved; that is not

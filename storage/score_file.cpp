@@ -5,9 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "atomic_file.h"
 #include "chart_table.h"
@@ -149,58 +146,6 @@ int DatePieceValue(uint8_t piece)
     return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
 }
 
-FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
-{
-    status.refusal = refusal;
-    status.error = error;
-    return nullptr;
-}
-
-FILE *RefuseFailed(ScoreFileStatus &status, int error)
-{
-    return Refuse(status, error == ENOENT ? ScoreFileRefusal::Missing : ScoreFileRefusal::Unreadable, error);
-}
-
-bool IsReadableKind(const struct stat &info, ScoreFileStatus &status)
-{
-    if (!S_ISREG(info.st_mode)) {
-        status.type = info.st_mode & S_IFMT;
-        Refuse(status, ScoreFileRefusal::NotRegular);
-        return false;
-    }
-    if (info.st_size > MaxScoreFileSize) {
-        status.size = info.st_size;
-        Refuse(status, ScoreFileRefusal::TooLarge);
-        return false;
-    }
-    return true;
-}
-
-// Only a regular file of a score file's size is opened. The kind is looked at before the open,
-// which a device may answer with side effects, and again on what was opened, in case the name
-// changed hands in between; O_NONBLOCK keeps even that open from waiting on a pipe.
-FILE *OpenScoreFile(const char *name, ScoreFileStatus &status)
-{
-    struct stat info;
-    if (stat(name, &info) != 0)
-        return RefuseFailed(status, errno);
-    if (!IsReadableKind(info, status))
-        return nullptr;
-    int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return RefuseFailed(status, errno);
-    FILE *stream = nullptr;
-    if (fstat(fd, &info) != 0)
-        RefuseFailed(status, errno);
-    else if (IsReadableKind(info, status) && (stream = fdopen(fd, "r")) == nullptr)
-        RefuseFailed(status, errno);
-    if (stream == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    return stream;
-}
-
 struct OwnScore {
     uint16_t dpLost;
     uint8_t day;
@@ -254,7 +199,7 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
     case ScoreFileRefusal::Missing:
         break;
     case ScoreFileRefusal::NotRegular:
-        std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.type));
+        std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.kind));
         break;
     case ScoreFileRefusal::TooLarge:
         if (status.size < 0)
@@ -277,15 +222,16 @@ bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
     ScoreFileStatus &result = status != nullptr ? *status : unused;
     result = {};
     LoadMode mode = fileName == nullptr ? LoadMode::Own : LoadMode::Comparison;
-    ScoreStream stream{OpenScoreFile(fileName == nullptr ? ScoreFileName : fileName, result)};
+    ScoreStream stream{OpenRegularFile(fileName == nullptr ? ScoreFileName : fileName, result)};
     if (stream.file == nullptr)
         return false;
     int matched = ReadRecords(stream, mode);
     if (stream.grewTooLarge) {
         result.size = -1;  // more than the bound; how much more nobody read
-        Refuse(result, ScoreFileRefusal::TooLarge);
+        result.refusal = ScoreFileRefusal::TooLarge;
     } else if (std::ferror(stream.file)) {
-        Refuse(result, ScoreFileRefusal::Unreadable, errno != 0 ? errno : EIO);
+        result.refusal = ScoreFileRefusal::Unreadable;
+        result.error = errno != 0 ? errno : EIO;
     }
     std::fclose(stream.file);
     return matched != 0;

@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-#include <sys/types.h>
-
 #include "atomic_file.h"
 #include "chart_table.h"
 
@@ -13,7 +11,7 @@ constexpr const char *ScoreFileName = "Scores.txt";
 // 6-byte DP line and the separator, each with its line end. Fifty times that still reads in a
 // few milliseconds, so a larger file is refused unread: it is no score file, and reading a
 // gigabyte of it would keep the window from appearing for seconds.
-constexpr off_t MaxScoreFileSize = 2 * 1024 * 1024;
+constexpr int64_t MaxScoreFileSize = 2 * 1024 * 1024;
 
 enum class ScoreFileRefusal : uint8_t {
     None,        // read, whether or not a record matched
@@ -26,8 +24,8 @@ enum class ScoreFileRefusal : uint8_t {
 struct ScoreFileStatus {
     ScoreFileRefusal refusal = ScoreFileRefusal::None;
     int error = 0;        // errno behind Unreadable
-    mode_t type = 0;      // the file type behind NotRegular
-    off_t size = 0;       // the size behind TooLarge; -1 when the file grew past the bound as it was read
+    FileKind kind = FileKind::Regular;  // what the file is, behind NotRegular
+    int64_t size = 0;     // the size behind TooLarge; -1 when the file grew past the bound as it was read
 };
 
 // True when the own file exists but was not read: such a file is never written over.

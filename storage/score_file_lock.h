@@ -1,8 +1,11 @@
 #pragma once
 
-// Keeps other windows from saving "Scores.txt" while this one reloads, commits and saves it:
-// an exclusive flock on the folder that holds the file. It leaves no file behind, and the
-// kernel drops it when the process dies, so a crashed window never blocks another. A window
+#include <cstdint>
+
+// Keeps other windows from saving "Scores.txt" while this one reloads, commits and saves it: a
+// lock that belongs to the folder the file really lies in (an flock on the folder on POSIX, a
+// mutex named after the folder's identity on Windows). It leaves no file behind, and the
+// system drops it when the process dies, so a crashed window never blocks another. A window
 // that holds it is waited for a second at most, so that the player is never left hanging.
 class ScoreFileLock {
 public:
@@ -17,6 +20,6 @@ public:
     bool Busy() const { return busy_; }
 
 private:
-    int folder_ = -1;
+    intptr_t held_ = -1;  // the locked folder's descriptor, or the mutex's handle
     bool busy_ = false;
 };

@@ -8,7 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "atomic_file.h"
+#include "file_system.h"
 #include "score_file.h"
 
 namespace {
@@ -23,26 +23,27 @@ ScoreFileLock::ScoreFileLock()
     // Windows started beside two links to one score file meet at the file itself.
     char folder[PATH_MAX];
     FolderWrittenBy(ScoreFileName, folder);
-    folder_ = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_ < 0)
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return;
     const timespec pause{0, LockRetryNanoseconds};
     int error = 0;
     for (int attempt = 0; attempt < LockAttempts; ++attempt) {
-        if (flock(folder_, LOCK_EX | LOCK_NB) == 0)
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            held_ = fd;
             return;
+        }
         error = errno;
         if (error != EWOULDBLOCK && error != EINTR)
             break;  // a folder that cannot be locked at all
         nanosleep(&pause, nullptr);
     }
     busy_ = error == EWOULDBLOCK;
-    close(folder_);
-    folder_ = -1;
+    close(fd);
 }
 
 ScoreFileLock::~ScoreFileLock()
 {
-    if (folder_ >= 0)
-        close(folder_);  // closing the last descriptor drops the lock
+    if (held_ >= 0)
+        close(int(held_));  // closing the last descriptor drops the lock
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+// What storage asks of the system, behind one small interface: POSIX in file_system_posix.cpp,
+// Windows in file_system_windows.cpp. The score file's format, the merge and the texts stay
+// above it, the same on every system.
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#ifndef PATH_MAX
+#define PATH_MAX 4096
+#endif
+
+struct ScoreFileStatus;
+
+enum class FileKind : uint8_t { Regular, Directory, NamedPipe, Device, Socket, Other };
+
+// "Is a named pipe", "Is a device", ... for what is no regular file.
+const char *FileKindText(FileKind kind);
+
+// Why a save or a print did not reach its file: the errno of the first failure, and a reason
+// for the player ("Permission denied", "Is a named pipe", "No temporary file could be made in
+// synced: No such file or directory").
+struct SaveFailure {
+    int error = 0;
+    char reason[PATH_MAX + 128] = {};
+};
+
+// What a writer does with a name that stands for something other than a regular file.
+enum class SpecialTarget : uint8_t {
+    Refuse,     // only a regular file is ever replaced: the score file
+    WriteInto,  // a named pipe or a device gets the text, as opening it for writing would do
+};
+
+// Opens a score file for reading, without ever waiting: only a regular file of at most
+// MaxScoreFileSize. Anything else yields nullptr with status telling why. Lines are read as
+// they stand in the file; the reader takes LF and CR LF alike.
+FILE *OpenRegularFile(const char *name, ScoreFileStatus &status);
+
+// Writes text as the whole new content of the named file, so that a reader only ever sees the
+// old or the complete new content, and any failure leaves the old file as it was; see
+// AtomicFileWriter. Each "\n" becomes the system's line end.
+bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+
+// The folder that holds the file a writer of name writes: through symbolic links, the folder
+// of the file they point at, whether or not that file exists yet; otherwise the folder the
+// name lies in ("." for a bare name).
+void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX]);
