@@ -21,3 +21,8 @@ find_program(BRISKO_WINE wine)
 if(BRISKO_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${BRISKO_WINE})
 endif()
+
+# Wine shows the build machine's root folder as drive Z:. Paths that the build writes into the
+# test programs (their helpers, their data) are given that way, so that they still lead there
+# once a test has made a folder on drive C: its current one.
+set(BRISKO_HOST_ROOT "Z:")

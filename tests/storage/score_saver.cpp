@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
             std::perror("score_saver: save failed");
             return 3;
         }
-        if (version == 1 && write(STDOUT_FILENO, "1", 1) != 1)
+        if (version == 1 && (std::fputs("1", stdout) == EOF || std::fflush(stdout) != 0))
             return 4;
     }
     return 0;  // never reached within the few milliseconds before the kill

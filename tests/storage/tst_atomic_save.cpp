@@ -1,20 +1,50 @@
 #include <cerrno>
 #include <csignal>
 
-#include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "unprivileged.h"
+#endif
+
+#include <QProcess>
 #include <QtTest>
 
 #include "chart_fixture.h"
 #include "print_file.h"
 #include "score_file.h"
 #include "score_file_lock.h"
-#include "unprivileged.h"
 
+// Another window holding the lock, in a process of its own, in the given folder.
+class LockHolder {
+public:
+    explicit LockHolder(const QString &folder)
+    {
+        process_.start(QStringLiteral(BRISKO_LOCK_HOLDER), {folder});
+        if (process_.waitForStarted())
+            while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+            }
+    }
+    ~LockHolder() { Kill(); }
+
+    QByteArray Answer() { return process_.readLine().trimmed(); }
+
+    // As a crash would end it: the system must drop the lock with it.
+    void Kill()
+    {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+private:
+    QProcess process_;
+};
+
+#ifndef _WIN32
 // Limits the size of any file this process writes, the way a full disk would, so that the
 // save fails in the middle of its text.
 class ScopedFileSizeLimit {
@@ -37,6 +67,7 @@ private:
     rlimit previous_{};
     void (*previousHandler_)(int) = nullptr;
 };
+#endif
 
 class TestAtomicSave : public QObject {
     Q_OBJECT
@@ -61,9 +92,10 @@ private slots:
     {
         QVERIFY(SaveScoreFile());
         QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
-        QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
+        QVERIFY(ReadText(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
     }
 
+#ifndef _WIN32
     void failureInTheMiddleOfTheWriteKeepsTheOldFile()
     {
         SaveFailure failure;
@@ -82,31 +114,43 @@ private slots:
         QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
     }
 
+#endif
+
     // Names beside the file that look like a temporary are someone else's: never followed,
     // written or removed, and never in the way.
     void temporaryIsOurOwn()
     {
         QVERIFY(QDir().mkdir("Scores.txt.tmp"));
+        QVERIFY(WriteBytes("Scores.txt.tmp-keep", "keep me\n"));
+        QVERIFY(SaveScoreFile());
+        QCOMPARE(ReadBytes("Scores.txt.tmp-keep"), QByteArray("keep me\n"));
+        QVERIFY(QFileInfo("Scores.txt.tmp").isDir());
+        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "Scores.txt.tmp", "Scores.txt.tmp-keep"}));
+#ifndef _WIN32
         QVERIFY(WriteBytes("notes", oldFile_));
         QVERIFY(WriteBytes("notes.tmp", "keep me\n"));
         QVERIFY(QFile::link("notes", "linked.txt"));
-        QVERIFY(SaveScoreFile());
         AtomicFileWriter writer("linked.txt", SpecialTarget::Refuse);
         writer.Print("new notes\n");
         QVERIFY(writer.Commit());
         QCOMPARE(ReadBytes("notes"), QByteArray("new notes\n"));
         QCOMPARE(ReadBytes("notes.tmp"), QByteArray("keep me\n"));
-        QVERIFY(QFileInfo("Scores.txt.tmp").isDir());
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "Scores.txt.tmp", "linked.txt", "notes", "notes.tmp"}));
+        QVERIFY(QFileInfo("linked.txt").isSymLink());
+#endif
 
         // a folder where the temporary cannot be made is named, not the healthy file
-        QVERIFY(QFile::remove(ScoreFileName));
-        QVERIFY(QFile::link("gone/Scores.txt", ScoreFileName));
+        AtomicFileWriter elsewhere("gone/Scores.txt", SpecialTarget::Refuse);
         SaveFailure failure;
-        QVERIFY(!SaveScoreFile(&failure));
+        QVERIFY(!elsewhere.Commit(&failure));
         QCOMPARE(failure.error, ENOENT);
         QCOMPARE(QByteArray(failure.reason), QByteArray("No temporary file could be made in gone: No such file or directory"));
+#ifndef _WIN32
+        QVERIFY(QFile::remove(ScoreFileName));
+        QVERIFY(QFile::link("gone/Scores.txt", ScoreFileName));
+        QVERIFY(!SaveScoreFile(&failure));
+        QCOMPARE(QByteArray(failure.reason), QByteArray("No temporary file could be made in gone: No such file or directory"));
         QCOMPARE(QFile::symLinkTarget(ScoreFileName), f().dir.filePath("gone/Scores.txt"));
+#endif
     }
 
     void targetThatCannotBeReplacedIsReported()
@@ -119,24 +163,35 @@ private slots:
         QCOMPARE(f().dir.entries(), QStringList({"Scores.txt"}));
     }
 
+    // Replacing a file takes only the right to write its folder, so a file made read-only is
+    // refused before anything else happens.
     void readOnlyFilesAreLeftAsTheyWere()
     {
         QVERIFY(WriteBytes(PrintFileName, "an old listing\n"));
-        for (const char *name : {ScoreFileName, PrintFileName})
-            QVERIFY(chmod(name, 0444) == 0);
         ChartOrder *order = &f().order;
-        const int refused = RunAsUnprivileged(f().dir.path(), [order] {
+        const auto refused = [order] {
             SaveFailure saveFailure, printFailure;
             const bool saved = SaveScoreFile(&saveFailure);
             const bool printed = WritePrintFile(order, &printFailure);
             return !saved && !printed && saveFailure.error == EACCES && printFailure.error == EACCES ? 1 : 0;
-        });
-        QCOMPARE(refused, 1);
+        };
+#ifdef _WIN32
+        for (const wchar_t *name : {L"Scores.txt", L"OutPrint.txt"})
+            QVERIFY(SetFileAttributesW(name, FILE_ATTRIBUTE_READONLY));
+        QCOMPARE(refused(), 1);
+        for (const wchar_t *name : {L"Scores.txt", L"OutPrint.txt"})
+            QVERIFY(SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL));
+#else
+        for (const char *name : {ScoreFileName, PrintFileName})
+            QVERIFY(chmod(name, 0444) == 0);
+        QCOMPARE(RunAsUnprivileged(f().dir.path(), refused), 1);
+#endif
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
         QCOMPARE(ReadBytes(PrintFileName), QByteArray("an old listing\n"));
         QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt", "Scores.txt"}));
     }
 
+#ifndef _WIN32
     // Links are followed, also to a file not made yet, and stay links; relative ones are read
     // from the folder they lie in.
     void symbolicLinkIsWrittenThrough()
@@ -203,45 +258,38 @@ private slots:
         QCOMPARE(f().dir.entries(), QStringList({"OutPrint.txt"}));
     }
 
-    // The lock is the folder's where the file really lies: a window beside a link to it meets
-    // a window in that folder.
+#endif
+
+    // The lock is the folder's where the file really lies: a window beside a link to it meets a
+    // window in that folder. A holder that is killed takes the lock with it.
     void lockKeepsOthersWaitingAndDiesWithItsProcess()
     {
         QVERIFY(QDir().mkdir("shared"));
         QVERIFY(QFile::rename(ScoreFileName, "shared/Scores.txt"));
+#ifdef _WIN32
+        QVERIFY(QDir::setCurrent("shared"));  // Windows links are not followed here: meet in the folder
+#else
         QVERIFY(QFile::link("shared/Scores.txt", ScoreFileName));
-        int ready[2];
-        QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
-        pid_t holder = fork();
-        if (holder == 0) {
-            if (chdir("shared") != 0)
-                _exit(1);
-            ScoreFileLock lock;
-            if (write(ready[1], lock.Busy() ? "b" : "l", 1) == 1)
-                pause();
-            _exit(0);
-        }
-        close(ready[1]);
-        char answer = 0;
-        QCOMPARE(read(ready[0], &answer, 1), ssize_t(1));
-        close(ready[0]);
-        QCOMPARE(answer, 'l');
+#endif
+        LockHolder holder(f().dir.filePath("shared"));
+        QCOMPARE(holder.Answer(), QByteArray("held"));
 
         QElapsedTimer waited;
         waited.start();
         const bool busy = ScoreFileLock().Busy();
         const qint64 milliseconds = waited.elapsed();
-        kill(holder, SIGKILL);
-        waitpid(holder, nullptr, 0);
+        holder.Kill();
         QVERIFY(busy);
         QVERIFY2(milliseconds >= 900 && milliseconds < 5000, QByteArray::number(milliseconds));
 
         waited.restart();
-        QVERIFY(!ScoreFileLock().Busy());  // the kernel dropped it with the killed holder
+        QVERIFY(!ScoreFileLock().Busy());
         QVERIFY(waited.elapsed() < 500);
-        QCOMPARE(f().dir.entries(), QStringList({"Scores.txt", "shared"}));
+        QVERIFY(QDir::setCurrent(f().dir.path()));
+        QCOMPARE(QDir("shared").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
     }
 
+#ifndef _WIN32
     void permissionsOfTheScoreFileAreKept()
     {
         QVERIFY(chmod(ScoreFileName, 0600) == 0);
@@ -250,6 +298,7 @@ private slots:
         QVERIFY(stat(ScoreFileName, &info) == 0);
         QCOMPARE(int(info.st_mode & 0777), 0600);
     }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestAtomicSave)

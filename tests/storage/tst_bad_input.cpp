@@ -197,7 +197,7 @@ private slots:
         QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "-1/-9/2005", "10")));
         QVERIFY(LoadScoreFile());
         QVERIFY(SaveScoreFile());
-        QVERIFY(ReadBytes(ScoreFileName).contains("\nABSOLUTE\n-1/-9/2005\n10\n----------\n"));
+        QVERIFY(ReadText(ScoreFileName).contains("\nABSOLUTE\n-1/-9/2005\n10\n----------\n"));
         f().FreshTable();
         QVERIFY(LoadScoreFile());
         QCOMPARE(int(Chart("ABSOLUTE").day), 255);

@@ -1,21 +1,13 @@
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <random>
 #include <thread>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <QProcess>
 #include <QtTest>
 
 #include "chart_fixture.h"
 #include "score_file.h"
 #include "score_versions.h"
-
-extern char **environ;
 
 namespace {
 
@@ -28,68 +20,35 @@ QStringList Temporaries()
     return QDir().entryList({QStringLiteral("Scores.txt.tmp-*")}, QDir::Files | QDir::Hidden);
 }
 
-// A saver child that is killed and reaped however the test leaves the loop.
+// A saver child that is killed however the test leaves the loop.
 class SaverProcess {
 public:
-    explicit SaverProcess(const QString &directory)
-    {
-        int ready[2];
-        if (pipe2(ready, O_CLOEXEC) != 0)
-            return;
-        readyFd_ = ready[0];
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ready[1], STDOUT_FILENO);
-        QByteArray dir = QFile::encodeName(directory);
-        char *argv[] = {const_cast<char *>(BRISKO_SCORE_SAVER), dir.data(), nullptr};
-        if (posix_spawn(&pid_, BRISKO_SCORE_SAVER, &actions, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(ready[1]);
-    }
+    explicit SaverProcess(const QString &directory) { process_.start(QStringLiteral(BRISKO_SCORE_SAVER), {directory}); }
+    ~SaverProcess() { Kill(); }
 
-    ~SaverProcess()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Reap();
-        }
-        if (readyFd_ >= 0)
-            close(readyFd_);
-    }
-
-    bool Started() const { return pid_ > 0; }
+    bool Started() { return process_.waitForStarted(); }
 
     // True once the first save is complete; false if the child ended before that.
     bool WaitUntilReady()
     {
-        char byte = 0;
-        ssize_t got;
-        do
-            got = read(readyFd_, &byte, 1);
-        while (got < 0 && errno == EINTR);
-        return got == 1;
+        while (process_.bytesAvailable() == 0)
+            if (!process_.waitForReadyRead(10000))
+                return false;
+        return true;
     }
 
-    // The wait status of the child after SIGKILL.
-    int Kill()
+    // True when the kill, not the child itself, ended it.
+    bool Kill()
     {
-        kill(pid_, SIGKILL);
-        return Reap();
+        if (process_.state() == QProcess::NotRunning)
+            return false;
+        process_.kill();
+        process_.waitForFinished();
+        return process_.exitStatus() == QProcess::CrashExit;
     }
 
 private:
-    int Reap()
-    {
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return status;
-    }
-
-    pid_t pid_ = -1;
-    int readyFd_ = -1;
+    QProcess process_;
 };
 
 uint32_t SeedForThisRun()
@@ -147,9 +106,7 @@ private slots:
                 QVERIFY2(saver.Started(), qPrintable(where));
                 QVERIFY2(saver.WaitUntilReady(), qPrintable(where + QStringLiteral(": the saver's first save failed")));
                 std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-                int status = saver.Kill();
-                QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
-                         qPrintable(where + QStringLiteral(": the saver ended before the kill")));
+                QVERIFY2(saver.Kill(), qPrintable(where + QStringLiteral(": the saver ended before the kill")));
             }
 
             const QByteArray bytes = ReadBytes(ScoreFileName);

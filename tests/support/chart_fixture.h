@@ -111,3 +111,16 @@ inline QByteArray ReadBytes(const QString &name)
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// The line end text mode writes on this system, which the score and print files keep.
+#ifdef _WIN32
+inline const QByteArray SystemLineEnd = "\r\n";
+#else
+inline const QByteArray SystemLineEnd = "\n";
+#endif
+
+// What a file says, whichever line ends its system writes.
+inline QByteArray ReadText(const QString &name)
+{
+    return ReadBytes(name).replace("\r\n", "\n");
+}
