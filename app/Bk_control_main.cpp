@@ -696,6 +696,8 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
     OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
     OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
     OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
     return *OpenDialog_Enemy;
 }
 
@@ -974,9 +976,18 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this] { MissOrCompareMnemonic(); })();
         return true;
     }
+    if (event->type() == QEvent::Expose && OpenDialog_Enemy != nullptr &&
+        watched == OpenDialog_Enemy->windowHandle() && !OpenDialog_Enemy->windowHandle()->isExposed()) {
+        Guarded([this] { ComparisonDialogGone(); })();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
+    if (IsEnterKey(key) && IsComparisonCompletion(watched)) {
+        Guarded([this] { CloseComparisonCompletion(); })();
+        return false;  // the key goes on to the name field and accepts the dialog
+    }
     bool consumed = false;
     Guarded([&] {
         if (watched == ListViewScores)
@@ -1153,13 +1164,43 @@ void TBK_ControlMain::ButtonCompareClick()
     ButtonCompareReset->setEnabled(true);
 }
 
-// The dialog's name completion is a window of its own. When Enter accepts the dialog while the
-// completion shows, Qt closes the dialog but leaves the completion open: it stays on top, eats
-// the next click and keeps every window inactive until the player switches windows.
-void TBK_ControlMain::ReturnFromComparisonDialog()
+// The dialog's name completion is a popup window of its own, holding the keyboard grab. When
+// Enter accepts the dialog while the completion shows, Qt closes the dialog first and the popup
+// after it, if at all: the grab then ends after the window manager has moved the focus, the
+// focus change is lost, and no window of the program becomes active again. So the completion
+// closes as the key arrives, while the dialog still has the focus.
+void TBK_ControlMain::CloseComparisonCompletion()
 {
     for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
         completer->popup()->hide();
+}
+
+bool TBK_ControlMain::IsComparisonCompletion(const QObject *object) const
+{
+    if (OpenDialog_Enemy == nullptr || !object->isWidgetType())
+        return false;
+    const QList<QCompleter *> completers = OpenDialog_Enemy->findChildren<QCompleter *>();
+    return std::any_of(completers.begin(), completers.end(),
+                       [object](const QCompleter *completer) { return completer->popup() == object; });
+}
+
+// Asked for while the dialog's window is still on screen, the activation races the window
+// manager's own focus change as the dialog goes, and the loser leaves the focus nowhere. So the
+// window asks only once the dialog's window is gone.
+void TBK_ControlMain::ReturnFromComparisonDialog()
+{
+    CloseComparisonCompletion();
+    QWindow *dialogWindow = OpenDialog_Enemy->windowHandle();
+    if (dialogWindow != nullptr && dialogWindow->isExposed())
+        dialogWindow->installEventFilter(this);  // ComparisonDialogGone, on its last expose
+    else
+        ComparisonDialogGone();
+}
+
+void TBK_ControlMain::ComparisonDialogGone()
+{
+    if (QWindow *dialogWindow = OpenDialog_Enemy->windowHandle())
+        dialogWindow->removeEventFilter(this);
     activateWindow();
     ListViewScores->setFocus(Qt::OtherFocusReason);
 }

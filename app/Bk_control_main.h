@@ -115,6 +115,9 @@ private:
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
     void ReturnFromComparisonDialog();
+    void CloseComparisonCompletion();
+    bool IsComparisonCompletion(const QObject *object) const;
+    void ComparisonDialogGone();
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
