@@ -18,6 +18,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWindow;
@@ -53,6 +54,7 @@ private:
     void BuildInsertPanel();
     void BuildEntryFields();
     void BuildResultLabels();
+    void BuildResultNotice();
     void BuildButtons();
     void BuildScoreList();
     void BuildTotalsPanel();
@@ -74,7 +76,10 @@ private:
     EntryFieldList EntryFields() const;
     void ClearEntryFields();
     bool RecalculateEntry();
-    void DescribeResultInEntryFields();
+    QString ResultSentence() const;
+    void AnnounceResultAfterPause();
+    void ResultHeardWithRow();
+    void TimerResultPauseTimer();
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
@@ -129,6 +134,7 @@ private:
     ScoreFileIdentity ownFileSeen;      // Scores.txt as this window last read or wrote it
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
+    QString heardResult;                 // the result sentence the player last heard
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;
@@ -158,6 +164,8 @@ private:
     QLabel *LabelRank = nullptr;
     QLabel *LabelRankResult = nullptr;
     QLabel *LabelPercResult = nullptr;
+    QWidget *NoticeResult = nullptr;
+    QTimer *TimerResultPause = nullptr;
     QPushButton *ButtonInsert = nullptr;
     QPushButton *ButtonFilePrint = nullptr;
     QPushButton *ButtonCompare = nullptr;
