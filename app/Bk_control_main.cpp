@@ -662,7 +662,7 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->header()->setStretchLastSection(false);
     ListViewScores->installEventFilter(this);
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
-             QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // heard whenever the list gets the focus
+             QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
 
     QStringList captions;
     for (const ListColumn &column : ListColumns)
@@ -954,6 +954,18 @@ bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
     return false;  // the list still receives the key
 }
 
+// A reader says the list's description whenever the list gets the focus, and every Insert and
+// every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
+// has lost the focus for the first time, and only after the focus has moved on, as a reader
+// presents a change of the focused object's description and cannot read what Qt 6.4 sends.
+void TBK_ControlMain::ListViewScoresExit()
+{
+    if (ListViewScores->accessibleDescription().isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        this, Guarded([this] { ListViewScores->setAccessibleDescription(QString()); }), Qt::QueuedConnection);
+}
+
 bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoGood); }
 bool TBK_ControlMain::MemoGoodKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoBoo); }
 bool TBK_ControlMain::MemoBooKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoMiss); }
@@ -1017,6 +1029,10 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         static_cast<QShortcutEvent *>(event)->isAmbiguous()) {
         Guarded([this] { MissOrCompareMnemonic(); })();
         return true;
+    }
+    if (event->type() == QEvent::FocusOut && watched == ListViewScores) {
+        Guarded([this] { ListViewScoresExit(); })();
+        return false;
     }
     if (event->type() == QEvent::Expose && OpenDialog_Enemy != nullptr &&
         watched == OpenDialog_Enemy->windowHandle() && !OpenDialog_Enemy->windowHandle()->isExposed()) {

@@ -85,6 +85,7 @@ private:
     void ListViewScoresColumnClick(int column);
     void ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected);
     bool ListViewScoresKeyPress(QKeyEvent *event);
+    void ListViewScoresExit();
     void MemoGreatChange();
     void MemoGoodChange();
     void MemoBooChange();

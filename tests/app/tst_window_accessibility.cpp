@@ -18,6 +18,7 @@ struct Heard {
     QObject *object;
     QString name;
     QString description;
+    QObject *focus;  // where the focus was as it was told
 };
 QList<Heard> heard;
 QList<QAccessible::Id> handedOut;
@@ -31,7 +32,8 @@ void Hear(QAccessibleEvent *event)
         return;
     }
     handedOut << QAccessible::uniqueId(accessible);
-    heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name), accessible->text(QAccessible::Description)};
+    heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name),
+                   accessible->text(QAccessible::Description), QApplication::focusWidget()};
 }
 
 void Log(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -336,6 +338,22 @@ private slots:
         f().Click("ButtonInsert");  // worse than the stored 10: the warning speaks, not the result
         QVERIFY(f().Find<QWidget>("PanelWarning")->isVisible());
         QCOMPARE(NoticesAfterPause(), QStringList());
+    }
+
+    // A reader says the list's description whenever the list gets the focus, and every Insert
+    // gives it back: the hint is for the first meeting, and it goes without a word said.
+    void listHintIsHeardOnce()
+    {
+        f().Open();
+        QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description), QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));
+        QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
+        QTRY_VERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
+        const Heard *dropped = Last(QAccessible::DescriptionChanged, "ListViewScores");
+        QVERIFY(dropped != nullptr);
+        QCOMPARE(dropped->focus, f().Find<QObject>("MemoGreat"));  // a reader ignores it there
+        f().Click("ButtonInsert");
+        QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+        QVERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
     }
 
     void listCellsAreReadWithTheirColumns()
