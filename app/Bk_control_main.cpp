@@ -1222,11 +1222,11 @@ void TBK_ControlMain::ButtonCompareClick()
     ButtonCompareReset->setEnabled(true);
 }
 
-// The dialog's name completion is a popup window of its own, holding the keyboard grab. When
-// Enter accepts the dialog while the completion shows, Qt closes the dialog first and the popup
-// after it, if at all: the grab then ends after the window manager has moved the focus, the
-// focus change is lost, and no window of the program becomes active again. So the completion
-// closes as the key arrives, while the dialog still has the focus.
+// The dialog's name completion is a popup window of its own, which holds the keyboard grab.
+// When Enter accepts the dialog while the completion shows, Qt hides the dialog with the popup
+// still open: the popup stays on top and eats the next click, and with a screen reader listening
+// the window mostly never becomes active again, the focus left on the vanished dialog's field.
+// Closed as the key arrives, while the dialog still has the focus, it is gone before the dialog.
 void TBK_ControlMain::CloseComparisonCompletion()
 {
     for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
@@ -1242,9 +1242,9 @@ bool TBK_ControlMain::IsComparisonCompletion(const QObject *object) const
                        [object](const QCompleter *completer) { return completer->popup() == object; });
 }
 
-// Asked for while the dialog's window is still on screen, the activation races the window
-// manager's own focus change as the dialog goes, and the loser leaves the focus nowhere. So the
-// window asks only once the dialog's window is gone.
+// The window asks for the activation and gives the list the focus only once the dialog's window
+// is off the screen, so that the request follows the window manager's own focus change as the
+// dialog goes rather than racing it.
 void TBK_ControlMain::ReturnFromComparisonDialog()
 {
     CloseComparisonCompletion();
