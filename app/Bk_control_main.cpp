@@ -606,7 +606,6 @@ void TBK_ControlMain::BuildResultLabels()
 void TBK_ControlMain::BuildResultNotice()
 {
     NoticeResult = MakeControl<QWidget>(this, "NoticeResult", QRect(184, 209, 0, 0));
-    NoticeResult->setAttribute(Qt::WA_TransparentForMouseEvents);
     SetAccessibleRole(NoticeResult, QAccessible::Notification);
     NoticeResult->hide();  // until there is something to say
     TimerResultPause = new QTimer(this);

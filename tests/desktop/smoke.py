@@ -17,7 +17,6 @@ from gi.repository import GLib  # noqa: E402
 import pyatspi  # noqa: E402
 
 APP_NAME = 'Brisko Calculator'
-SORT_BY_DP = 'ctrl+5'
 
 
 class Desktop:
@@ -63,21 +62,20 @@ def xdotool(*arguments):
     return subprocess.run(['xdotool', *arguments], check=True, capture_output=True, text=True).stdout.strip()
 
 
-def window_named(prefix):
-    found = subprocess.run(['xdotool', 'search', '--name', prefix], capture_output=True, text=True)
-    return found.stdout.split()[0] if found.returncode == 0 and found.stdout.split() else None
+def window(*query):
+    """The first window xdotool finds, or None."""
+    found = subprocess.run(['xdotool', *query], capture_output=True, text=True).stdout.split()
+    return found[0] if found else None
 
 
-def application(pid):
-    desktop = pyatspi.Registry.getDesktop(0)
-    for index in range(desktop.childCount):
-        app = desktop.getChildAtIndex(index)
-        try:
-            if app is not None and app.name == APP_NAME and app.get_process_id() == pid:
-                return app
-        except Exception:
-            continue
-    return None
+def read(path):
+    with open(path, encoding='latin-1') as file:
+        return file.read()
+
+
+def application():
+    """The program on the bus, which is this test's own."""
+    return next((app for app in pyatspi.Registry.getDesktop(0) if app is not None and app.name == APP_NAME), None)
 
 
 def find(root, role, name):
@@ -90,8 +88,7 @@ def focused(accessible):
 
 def score_file(path):
     """Title -> (date, DP lost) of every record of a score file."""
-    with open(path, encoding='latin-1') as file:
-        lines = file.read().splitlines()
+    lines = read(path).splitlines()
     return {lines[i]: (lines[i + 1], lines[i + 2]) for i in range(0, len(lines) - 3, 4)}
 
 
@@ -111,16 +108,16 @@ def main():
     environment = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1', QT_QPA_PLATFORM='xcb')
     child = subprocess.Popen([program], cwd=work, env=environment)
     try:
-        run(desktop, child, work)
+        run(desktop, work)
     finally:
         child.terminate()
         child.wait(timeout=30)
     print('PASS')
 
 
-def run(desktop, child, work):
-    app = desktop.poll('the program on the accessibility bus', lambda: application(child.pid), 30)
-    main_window = desktop.poll('the main window', lambda: window_named('Brisko Calculator - ver'))
+def run(desktop, work):
+    app = desktop.poll('the program on the accessibility bus', application, 30)
+    main_window = desktop.poll('the main window', lambda: window('search', '--name', 'Brisko Calculator - ver'))
     frame = desktop.poll('its frame', lambda: find(app, 'frame', xdotool('getwindowname', main_window)))
     desktop.poll('the list focused', lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) and
                  focused(find(frame, 'tree', 'Charts and scores')))
@@ -136,7 +133,7 @@ def run(desktop, child, work):
 
     # Compare by the typed name and Enter while the name completion shows.
     xdotool('key', '--clearmodifiers', 'alt+m', 'alt+m', 'Return')
-    desktop.poll('the comparison dialog', lambda: window_named('Open for comparison'))
+    desktop.poll('the comparison dialog', lambda: window('search', '--name', 'Open for comparison'))
     name_field = desktop.poll('the name field focused', lambda: focused(find(app, 'text', 'File name:')))
     mark = len(desktop.events)
     xdotool('type', '--delay', '100', 'friend.txt')
@@ -147,7 +144,7 @@ def run(desktop, child, work):
     desktop.poll('the main window active again', lambda: desktop.heard_since(mark, 'window:activate', 'frame'))
     desktop.poll('a focus event for the list',
                  lambda: desktop.heard_since(mark, 'object:state-changed:focused', 'tree', 'Charts and scores'))
-    desktop.poll('the window manager agreeing', lambda: xdotool('getactivewindow') == main_window)
+    desktop.poll('the window manager agreeing', lambda: window('getactivewindow') == main_window)
     table = find(frame, 'tree', 'Charts and scores').queryTable()
     desktop.poll('the comparison shown', lambda: table.getColumnHeader(5).name == 'Diff.')
 
@@ -157,9 +154,8 @@ def run(desktop, child, work):
     xdotool('key', '--clearmodifiers', 'alt+i')
     today = datetime.date.today().strftime('%d/%m/%Y')
     scores = os.path.join(work, 'Scores.txt')
-    desktop.poll('the score saved', lambda: today in open(scores, encoding='latin-1').read())
-    mark = len(desktop.events)
-    xdotool('key', '--clearmodifiers', SORT_BY_DP)
+    desktop.poll('the score saved', lambda: today in read(scores))
+    xdotool('key', '--clearmodifiers', 'ctrl+5')
     desktop.poll('the list sorted by DP lost', lambda: table.getAccessibleAt(0, 4).name == '10')
     check_cells(table, score_file(scores), today)
 
