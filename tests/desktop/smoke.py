@@ -2,7 +2,8 @@
 
 Run by run_smoke.sh inside a private X display with openbox and a private session bus:
     smoke.py PROGRAM WORKDIR
-An at-spi event listener stays registered throughout, as a screen reader's is. Every wait polls
+An at-spi event listener stays registered throughout, as a screen reader's is, and the program
+must end with status 0 when its window is closed. Every wait polls
 the bus and the window system until its condition holds or its deadline passes.
 """
 import datetime
@@ -109,9 +110,13 @@ def main():
     child = subprocess.Popen([program], cwd=work, env=environment)
     try:
         run(desktop, work)
+        xdotool('key', '--clearmodifiers', 'alt+F4')  # openbox closes the window, and the program ends
+        if child.wait(timeout=60) != 0:
+            fail('the program ended with status %d' % child.returncode)
     finally:
-        child.terminate()
-        child.wait(timeout=30)
+        if child.poll() is None:
+            child.terminate()
+            child.wait(timeout=30)
     print('PASS')
 
 
