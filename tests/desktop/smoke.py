@@ -3,8 +3,8 @@
 Run by run_smoke.sh inside a private X display with openbox and a private session bus:
     smoke.py PROGRAM WORKDIR
 An at-spi event listener stays registered throughout, as a screen reader's is, and the program
-must end with status 0 when its window is closed. Every wait polls
-the bus and the window system until its condition holds or its deadline passes.
+must end with status 0 when its window is closed. Every wait polls the bus and the window
+system until its condition holds or its deadline passes.
 """
 import datetime
 import os
