@@ -9,7 +9,8 @@
 //
 //   brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame | --stay]
 //
-// --exit-at-first-frame ends the process right there, for a count of the whole start:
+// --exit-at-first-frame ends the process right there, printing nothing, for a count of the whole
+// start:
 //   valgrind --tool=callgrind brisko_first_frame texts --exit-at-first-frame
 // Without it the process goes on for 200 ms, so that what the window leaves for after its first
 // frame still counts towards its peak memory. --stay keeps the window open until it is closed,
