@@ -1,6 +1,19 @@
 // The program is this one window over two plain libraries: core/ (chart table, DP arithmetic,
 // ordering, totals texts) and storage/ (score and print files). TBK_ControlMain holds the state
 // and every event handler and calls them directly; the list only shows the chart records.
+//
+// Its definitions live in one file per concern:
+//   window_building.cpp       construction, the controls and their places, tab order, placement
+//                             on the screen, what waits until after the first frame, the error box
+//   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
+//                             first paint
+//   window_accessibility.cpp  roles, names and descriptions, the result spoken after a pause
+//   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
+//   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
+//                             with unsaved scores
+//   chart_list.cpp            the list: fill, selection, sorting, totals, print
+//   comparison.cpp            Compare and its dialog, Comp. Reset
+//   window_parts.h            what several of these share
 #pragma once
 
 #include <array>
