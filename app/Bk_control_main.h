@@ -12,6 +12,8 @@
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
 //   chart_list.cpp            the list: fill, selection, sorting, totals, print
+//   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
+//   chart_cell_painter.cpp    how a cell is drawn
 //   comparison.cpp            Compare and its dialog, Comp. Reset
 //   window_parts.h            what several of these share
 #pragma once
@@ -25,6 +27,7 @@
 #include "chart_table.h"
 #include "score_file.h"
 
+class ChartListModel;
 class QFileDialog;
 class QFrame;
 class QKeyEvent;
@@ -33,8 +36,8 @@ class QLineEdit;
 class QPushButton;
 class QSessionManager;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QModelIndex;
+class QTreeView;
 class QWindow;
 class ScoreFileLock;
 
@@ -94,8 +97,6 @@ private:
     template <typename Handler> auto Guarded(Handler handler);
 
     void FillScoreList();
-    void AppendScoreRows();
-    void FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart);
     void SelectChartByIndex(uint32_t index);
     void UpdateTotals();
     // Great, Good, Boo, Miss and OK, in this order.
@@ -110,7 +111,7 @@ private:
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
-    void ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected);
+    void ListViewScoresSelectItem(const QModelIndex &item, bool selected);
     bool ListViewScoresKeyPress(QKeyEvent *event);
     void ListViewScoresExit();
     void MemoGreatChange();
@@ -199,7 +200,8 @@ private:
     QPushButton *ButtonFilePrint = nullptr;
     QPushButton *ButtonCompare = nullptr;
     QPushButton *ButtonCompareReset = nullptr;
-    QTreeWidget *ListViewScores = nullptr;
+    QTreeView *ListViewScores = nullptr;
+    ChartListModel *ListScoresModel = nullptr;
     QFrame *PanelTotals = nullptr;
     QLabel *LabelTotalRanks = nullptr;
     QLabel *LabelTotalDP = nullptr;

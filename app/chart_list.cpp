@@ -1,57 +1,27 @@
 #include "Bk_control_main.h"
 
-#include <iterator>
 #include <stdexcept>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTreeWidget>
+#include <QTreeView>
 
+#include "chart_cell_painter.h"
+#include "chart_list_model.h"
 #include "chart_ordering.h"
-#include "dp_scoring.h"
 #include "print_file.h"
-#include "score_text.h"
 #include "totals.h"
 #include "window_parts.h"
 
 using namespace window_parts;
 
-namespace {
-
-constexpr int ChartRole = Qt::UserRole;
-
-struct ListColumn {
-    const char *caption;
-    int width;
-    Qt::Alignment alignment;
-};
-constexpr ListColumn ListColumns[] = {
-    {"Song", 165, Qt::AlignLeft | Qt::AlignVCenter},  {"Date", 70, Qt::AlignCenter}, {"AA", 30, Qt::AlignCenter},
-    {"Rank", 40, Qt::AlignCenter}, {"DP", 40, Qt::AlignRight | Qt::AlignVCenter}, {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
-};
-static_assert(std::size(ListColumns) == ListColumnCount);
-
-ChartRecord *ChartOfRow(const QTreeWidgetItem *item)
-{
-    return item == nullptr ? nullptr : static_cast<ChartRecord *>(item->data(0, ChartRole).value<void *>());
-}
-
-QStringList RowTexts(const ChartRecord &chart, bool compareMode)
-{
-    uint16_t percent = ChartPercent(chart);
-    QString dp = chart.dpLost == chart.maxDp ? QStringLiteral("N/A") : Decimal(chart.dpLost);
-    QString last = QString::fromLatin1(compareMode ? DifferenceText(ChartDifference(chart)).text
-                                                   : PercentFieldText(percent).text);
-    return {QString::fromLatin1(chart.name), QString::fromLatin1(ListDateText(chart).text),
-            Decimal(chart.aaAllowance), QString::fromLatin1(RankName(percent)), dp, last};
-}
-
-}  // namespace
-
 void TBK_ControlMain::BuildScoreList()
 {
-    ListViewScores = MakeControl<QTreeWidget>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    ListViewScores = MakeControl<QTreeView>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    ListScoresModel = new ChartListModel(ListViewScores);
+    ListViewScores->setModel(ListScoresModel);
+    ListViewScores->setItemDelegate(new ChartCellPainter(ListViewScores));
     KeepStyleColours(ListViewScores);
     ListViewScores->setRootIsDecorated(false);
     ListViewScores->setItemsExpandable(false);
@@ -68,25 +38,22 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->installEventFilter(this);
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
              QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
-
-    QStringList captions;
-    for (const ListColumn &column : ListColumns)
-        captions << QString::fromLatin1(column.caption);
-    ListViewScores->setHeaderLabels(captions);
-    for (int i = 0; i < ListColumnCount; ++i) {
-        ListViewScores->setColumnWidth(i, ListColumns[i].width);
-        ListViewScores->headerItem()->setTextAlignment(i, ListColumns[i].alignment);
-    }
+    for (int column = 0; column < ListColumnCount; ++column)
+        ListViewScores->setColumnWidth(column, ChartListModel::ColumnWidth(column));
+    ListScoresModel->SetTitleRoom(ListViewScores->font(),
+                                  ChartListModel::ColumnWidth(0) - 2 * ChartCellPainter::TextMargin(ListViewScores));
 
     connect(ListViewScores->header(), &QHeaderView::sectionClicked, this,
             Guarded([this](int column) { ListViewScoresColumnClick(column); }));
-    connect(ListViewScores, &QTreeWidget::itemSelectionChanged, this, Guarded([this] {
-                const QList<QTreeWidgetItem *> selected = ListViewScores->selectedItems();
+    connect(ListViewScores->selectionModel(), &QItemSelectionModel::selectionChanged, this, Guarded([this] {
+                const QModelIndexList selected = ListViewScores->selectionModel()->selectedRows();
                 if (!selected.isEmpty())
                     ListViewScoresSelectItem(selected.first(), true);
             }));
 }
 
+// The rows stay, and a refill only tells the view that their cells changed: rows removed and
+// appended again would leave a screen reader holding cells that no longer exist.
 void TBK_ControlMain::FillScoreList()
 {
     if (chartOrder == nullptr)
@@ -95,59 +62,22 @@ void TBK_ControlMain::FillScoreList()
         currentChart = (*chartOrder)[0];
     uint32_t index = currentChart->index;
 
-    ListViewScores->setUpdatesEnabled(false);
     ListViewScores->clearSelection();  // the reselection below then reports the chart afresh
-    if (ListViewScores->topLevelItemCount() == 0) {
-        AppendScoreRows();
-    } else {
-        int row = 0;
-        for (ChartRecord *chart : *chartOrder)
-            FillScoreRow(ListViewScores->topLevelItem(row++), *chart);
-    }
-    ListViewScores->setUpdatesEnabled(true);
-
+    ListScoresModel->Show(chartOrder, compareMode);
     SelectChartByIndex(index);
-}
-
-// The 256 rows are made once, by the first fill, and every later fill writes them anew. Rows
-// removed and appended again would leave a screen reader holding cells that no longer exist:
-// Qt 6.4 keeps their accessibility objects registered after the rows are gone. The first rows
-// get their texts before they join the list, where every text written would be a change the
-// view is told of.
-void TBK_ControlMain::AppendScoreRows()
-{
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(ChartCount);
-    for (ChartRecord *chart : *chartOrder) {
-        auto *row = new QTreeWidgetItem;
-        for (int column = 0; column < ListColumnCount; ++column)
-            row->setTextAlignment(column, ListColumns[column].alignment);
-        FillScoreRow(row, *chart);
-        rows.append(row);
-    }
-    ListViewScores->addTopLevelItems(rows);
-}
-
-void TBK_ControlMain::FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart)
-{
-    const QStringList texts = RowTexts(chart, compareMode);
-    for (int column = 0; column < ListColumnCount; ++column)
-        row->setText(column, texts[column]);
-    row->setData(0, ChartRole, QVariant::fromValue(static_cast<void *>(&chart)));
 }
 
 void TBK_ControlMain::SelectChartByIndex(uint32_t index)
 {
-    for (int i = 0; i < ListViewScores->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = ListViewScores->topLevelItem(i);
-        const ChartRecord *chart = ChartOfRow(row);
+    for (int row = 0; row < ListScoresModel->rowCount(); ++row) {
+        const ChartRecord *chart = ListScoresModel->ChartAt(row);
         if (chart == nullptr || chart->index != index)
             continue;
-        QModelIndex rowIndex = ListViewScores->indexFromItem(row);
+        const QModelIndex rowIndex = ListScoresModel->index(row, 0);
         ListViewScores->selectionModel()->select(rowIndex, QItemSelectionModel::ClearAndSelect |
                                                                QItemSelectionModel::Rows);
         ListViewScores->selectionModel()->setCurrentIndex(rowIndex, QItemSelectionModel::NoUpdate);
-        ListViewScores->scrollToItem(row);
+        ListViewScores->scrollTo(rowIndex);
         return;
     }
 }
@@ -161,7 +91,7 @@ void TBK_ControlMain::UpdateTotals()
 
 void TBK_ControlMain::SetLastColumnCaption(const QString &caption)
 {
-    ListViewScores->headerItem()->setText(LastColumn, caption);
+    ListScoresModel->SetLastCaption(caption);
 }
 
 void TBK_ControlMain::ListViewScoresColumnClick(int column)
@@ -180,11 +110,11 @@ void TBK_ControlMain::ListViewScoresColumnClick(int column)
     FillScoreList();
 }
 
-void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected)
+void TBK_ControlMain::ListViewScoresSelectItem(const QModelIndex &item, bool selected)
 {
     if (chartOrder == nullptr || !selected)
         return;
-    ChartRecord *chart = ChartOfRow(item);
+    ChartRecord *chart = ListScoresModel->ChartAt(item.row());
     if (chart == nullptr) {
         ClearEntryFields();
         return;

@@ -10,7 +10,6 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QWindow>
 
 #include "score_file.h"

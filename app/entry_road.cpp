@@ -11,7 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSessionManager>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "chart_ordering.h"
 #include "dp_scoring.h"

@@ -4,7 +4,7 @@
 #include <QAccessibleWidget>
 #include <QLabel>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "window_parts.h"
 

@@ -10,7 +10,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyle>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 
 #include "chart_ordering.h"

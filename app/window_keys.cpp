@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcutEvent>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 #include <QFileDialog>
 #include <QLabel>
