@@ -79,6 +79,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    void BuildWindow();
     void BuildWarningPanel();
     void BuildInsertPanel();
     void BuildEntryFields();

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,6 +24,16 @@
 using namespace window_parts;
 
 namespace {
+
+// The warning's texts never change: each of its labels is sized to its text once, as it is built.
+QLabel *MakeWarningLabel(QWidget *parent, const char *name, QPoint position, const QString &text, const QFont &font)
+{
+    auto *label = MakeControl<QLabel>(parent, name, QRect(position, QSize()));
+    label->setFont(font);
+    label->setText(text);
+    label->adjustSize();
+    return label;
+}
 
 TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount)
 {
@@ -141,10 +152,46 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
         throw std::runtime_error(saveFailure.toStdString());
 }
 
+// Built into the hidden panel: a panel made or restacked in the shown window would have the
+// whole window painted again.
+void TBK_ControlMain::BuildWarningPanel()
+{
+    if (ButtonWarningOK != nullptr)
+        return;
+    PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    SetBackground(PanelWarning, WindowGreen);
+
+    LabelWarningTitle = MakeWarningLabel(PanelWarning, "LabelWarningTitle", QPoint(312, 20),
+                                         QStringLiteral("Warning"), WindowFont(32, true));
+    SetTextColour(LabelWarningTitle, ResultRed);
+    LabelWarningMessage = MakeWarningLabel(PanelWarning, "LabelWarningMessage", QPoint(171, 96),
+                                           QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
+                                           WindowFont(LargePixels, true));
+    LabelWarningContinue = MakeWarningLabel(PanelWarning, "LabelWarningContinue", QPoint(327, 148),
+                                            QStringLiteral("Continue ?"), WindowFont(19, false));
+    SetTextColour(LabelWarningContinue, ResultRed);
+
+    ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
+    ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
+    // A reader announces the panel as an alert and reads its description: the words on the panel.
+    SetAccessibleRole(PanelWarning, QAccessible::AlertMessage);
+    Describe(PanelWarning, LabelWarningTitle->text(),
+             LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
+    PanelWarning->installEventFilter(this);
+    Describe(ButtonWarningOK, QStringLiteral("OK, store the worse score"),
+             QStringLiteral("Stores the new result although it loses more DP than the stored score"));
+    Describe(ButtonWarningNO, QStringLiteral("Cancel, keep the stored score"),
+             QStringLiteral("Goes back to the entry without storing anything"));
+    connect(ButtonWarningOK, &QPushButton::clicked, this, Guarded([this] { ButtonWarningOKClick(); }));
+    connect(ButtonWarningNO, &QPushButton::clicked, this, Guarded([this] { ButtonWarningNOClick(); }));
+    QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
+}
+
 // While the entry panel covers it, the warning panel is hidden as well: a covered OK button
 // must not be reachable by Tab or by its mnemonic, where it would store without the test.
 void TBK_ControlMain::ShowWarningPanel()
 {
+    BuildWarningPanel();  // in case the warning comes before the first frame was painted
     PanelWarning->show();
     PanelInsert->hide();
     ButtonWarningOK->setFocus(Qt::OtherFocusReason);

@@ -1,6 +1,7 @@
 #include "Bk_control_main.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QtMath>
 #include <QSessionManager>
 #include <QStyle>
 #include <QTreeView>
@@ -21,6 +23,12 @@ using namespace window_parts;
 namespace {
 
 constexpr int EntryFieldMaxLength = 5;
+// Where the controls to the right of the labels begin: the fields and results, the percentage
+// beside the rank, the list; and the totals panel's width.
+constexpr int FieldLeft = 250;
+constexpr int PercentLeft = 300;
+constexpr int ListLeft = 346;
+constexpr int TotalsWidth = 415;
 
 void ShowErrorBox(const QString &message)
 {
@@ -35,22 +43,32 @@ TBK_ControlMain::ErrorPresenter &ErrorPresenterSlot()
     return presenter;
 }
 
-QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
+// A label is one line high and as wide as the room up to its right-hand neighbour, once: then no
+// longer text is ever cut, and a new text costs no measuring, only its painting. The line is the
+// height the label would size itself to for any text in its font.
+QLabel *MakeLabel(QWidget *parent, const char *name, QPoint position, int room, const QString &text, const QFont &font)
 {
-    auto *label = MakeControl<QLabel>(parent, name, geometry);
+    auto *label = MakeControl<QLabel>(parent, name, QRect(position, QSize(room, qCeil(QFontMetricsF(font).height()))));
     label->setFont(font);
     SetLabelText(label, text);
     return label;
 }
 
-// A label of the hidden warning panel keeps its design size until FinishStart sizes it to its
-// text: measuring loads the font, and two of the panel's fonts are used nowhere else.
-QLabel *MakeWarningLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
+}  // namespace
+
+namespace window_parts {
+
+// A screen reader reads a label's accessible name instead of its text, so a result label's name carries the
+// value as well as what the value is. Qt reports every name set, changed or not, and a keystroke
+// that leaves a result as it was must not make a reader hear of it.
+void SetLabelText(QLabel *label, const QString &text)
 {
-    auto *label = MakeControl<QLabel>(parent, name, geometry);
-    label->setFont(font);
     label->setText(text);
-    return label;
+    const QString resultName = label->property(ResultNameProperty).toString();
+    const QString value = text.trimmed();
+    const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
+    if (!resultName.isEmpty() && label->accessibleName() != name)
+        label->setAccessibleName(name);
 }
 
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)
@@ -59,25 +77,6 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
     button->setText(text);
     button->setAutoDefault(true);  // Enter presses the focused button, as Space does
     return button;
-}
-
-}  // namespace
-
-namespace window_parts {
-
-// Labels size themselves to their text, so a longer result never gets cut. A screen reader
-// reads a label's accessible name instead of its text, so a result label's name carries the
-// value as well as what the value is. Qt reports every name set, changed or not, and a keystroke
-// that leaves a result as it was must not make a reader hear of it.
-void SetLabelText(QLabel *label, const QString &text)
-{
-    label->setText(text);
-    label->adjustSize();
-    const QString resultName = label->property(ResultNameProperty).toString();
-    const QString value = text.trimmed();
-    const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
-    if (!resultName.isEmpty() && label->accessibleName() != name)
-        label->setAccessibleName(name);
 }
 
 }  // namespace window_parts
@@ -97,7 +96,7 @@ static void RegisterWindowResources()
 TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 {
     RegisterWindowResources();
-    BuildWarningPanel();
+    BuildWindow();
     BuildInsertPanel();
     chartOrder = new ChartOrder{};
     ClearEntryFields();
@@ -114,12 +113,11 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 }
 
 // What the first frame does not show, done once it is on screen, so that the player waits for
-// none of it: the icon, and the sizes of the hidden warning panel's labels.
+// none of it: the icon, and the hidden warning panel, two of whose fonts are used nowhere else.
 void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
-    for (QLabel *label : {LabelWarningTitle, LabelWarningMessage, LabelWarningContinue})
-        label->adjustSize();
+    BuildWarningPanel();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
@@ -149,7 +147,7 @@ void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
     ErrorPresenterSlot() = presenter ? std::move(presenter) : ShowErrorBox;
 }
 
-void TBK_ControlMain::BuildWarningPanel()
+void TBK_ControlMain::BuildWindow()
 {
     setObjectName(QStringLiteral("BK_ControlMain"));
     setWindowTitle(QStringLiteral("Brisko Calculator - ver. 1.1.00  (by Wren)"));
@@ -161,35 +159,10 @@ void TBK_ControlMain::BuildWarningPanel()
 
     SetAccessibleRole(this, QAccessible::Window);
 
-    // Created first, so that the entry panel lies on top of it.
+    // Made first, so that the entry panel lies on top of it; it is filled once the first frame is
+    // on screen (BuildWarningPanel).
     PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
-    PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
     PanelWarning->hide();
-    SetBackground(PanelWarning, WindowGreen);
-
-    LabelWarningTitle = MakeWarningLabel(PanelWarning, "LabelWarningTitle", QRect(312, 20, 128, 37),
-                                         QStringLiteral("Warning"), WindowFont(32, true));
-    SetTextColour(LabelWarningTitle, ResultRed);
-    LabelWarningMessage = MakeWarningLabel(PanelWarning, "LabelWarningMessage", QRect(171, 96, 447, 20),
-                                           QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
-                                           WindowFont(LargePixels, true));
-    LabelWarningContinue = MakeWarningLabel(PanelWarning, "LabelWarningContinue", QRect(327, 148, 91, 24),
-                                            QStringLiteral("Continue ?"), WindowFont(19, false));
-    SetTextColour(LabelWarningContinue, ResultRed);
-
-    ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
-    ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
-    // A reader announces the panel as an alert and reads its description: the words on the panel.
-    SetAccessibleRole(PanelWarning, QAccessible::AlertMessage);
-    Describe(PanelWarning, LabelWarningTitle->text(),
-             LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
-    PanelWarning->installEventFilter(this);
-    Describe(ButtonWarningOK, QStringLiteral("OK, store the worse score"),
-             QStringLiteral("Stores the new result although it loses more DP than the stored score"));
-    Describe(ButtonWarningNO, QStringLiteral("Cancel, keep the stored score"),
-             QStringLiteral("Goes back to the entry without storing anything"));
-    connect(ButtonWarningOK, &QPushButton::clicked, this, Guarded([this] { ButtonWarningOKClick(); }));
-    connect(ButtonWarningNO, &QPushButton::clicked, this, Guarded([this] { ButtonWarningNOClick(); }));
 }
 
 void TBK_ControlMain::BuildInsertPanel()
@@ -225,7 +198,7 @@ void TBK_ControlMain::BuildEntryFields()
 {
     struct FieldRow {
         const char *labelName;
-        QRect labelGeometry;
+        QPoint labelPosition;
         const char *caption;
         const char *fieldName;
         int top;
@@ -236,17 +209,17 @@ void TBK_ControlMain::BuildEntryFields()
         void (TBK_ControlMain::*change)();
     };
     const FieldRow rows[] = {
-        {"LabelGreat", QRect(185, 15, 26, 13), "&Great", "MemoGreat", 12, &TBK_ControlMain::MemoGreat,
+        {"LabelGreat", QPoint(185, 15), "&Great", "MemoGreat", 12, &TBK_ControlMain::MemoGreat,
          &TBK_ControlMain::LabelGreat, "Great count",
          "Steps judged Great, one DP each; filled with the stored DP lost when a chart is chosen",
          &TBK_ControlMain::MemoGreatChange},
-        {"LabelGood", QRect(185, 45, 26, 13), "Goo&d", "MemoGood", 42, &TBK_ControlMain::MemoGood,
+        {"LabelGood", QPoint(185, 45), "Goo&d", "MemoGood", 42, &TBK_ControlMain::MemoGood,
          &TBK_ControlMain::LabelGood, "Good count", "Steps judged Good, two DP each", &TBK_ControlMain::MemoGoodChange},
-        {"LabelBoo", QRect(185, 75, 19, 13), "&Boo", "MemoBoo", 72, &TBK_ControlMain::MemoBoo,
+        {"LabelBoo", QPoint(185, 75), "&Boo", "MemoBoo", 72, &TBK_ControlMain::MemoBoo,
          &TBK_ControlMain::LabelBoo, "Boo count", "Steps judged Boo, six DP each", &TBK_ControlMain::MemoBooChange},
-        {"LabelMiss", QRect(185, 105, 21, 13), "&Miss", "MemoMiss", 102, &TBK_ControlMain::MemoMiss,
+        {"LabelMiss", QPoint(185, 105), "&Miss", "MemoMiss", 102, &TBK_ControlMain::MemoMiss,
          &TBK_ControlMain::LabelMiss, "Miss count", "Steps judged Miss, ten DP each", &TBK_ControlMain::MemoMissChange},
-        {"LabelOK", QRect(185, 135, 15, 13), "&OK", "MemoOK", 132, &TBK_ControlMain::MemoOK, &TBK_ControlMain::LabelOK,
+        {"LabelOK", QPoint(185, 135), "&OK", "MemoOK", 132, &TBK_ControlMain::MemoOK, &TBK_ControlMain::LabelOK,
          "OK freeze count", "Freezes judged OK; every freeze not OK loses six DP", &TBK_ControlMain::MemoOKChange},
     };
     // A QLineEdit lays out its empty text in the application's font inside its constructor,
@@ -255,12 +228,12 @@ void TBK_ControlMain::BuildEntryFields()
     const QFont applicationFont = QApplication::font();
     QApplication::setFont(font());
     for (const FieldRow &row : rows) {
-        QLineEdit *field = MakeControl<QLineEdit>(PanelInsert, row.fieldName, QRect(250, row.top, 85, 20));
+        QLineEdit *field = MakeControl<QLineEdit>(PanelInsert, row.fieldName, QRect(FieldLeft, row.top, 85, 20));
         field->setMaxLength(EntryFieldMaxLength);
         field->installEventFilter(this);
         Describe(field, QString::fromLatin1(row.accessibleName), QString::fromLatin1(row.description));
         connect(field, &QLineEdit::textChanged, this, Guarded([this, change = row.change] { (this->*change)(); }));
-        QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelGeometry, QString::fromLatin1(row.caption),
+        QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelPosition, FieldLeft - row.labelPosition.x(), QString::fromLatin1(row.caption),
                                   WindowFont(SmallPixels, false));
         label->setBuddy(field);
         this->*row.field = field;
@@ -273,14 +246,14 @@ void TBK_ControlMain::BuildResultLabels()
 {
     const QFont caption = WindowFont(LargePixels, false);
     const QFont result = WindowFont(LargePixels, true);
-    LabelDPMax = MakeLabel(PanelInsert, "LabelDPMax", QRect(184, 173, 59, 20), QStringLiteral("Max DP:"), caption);
-    LabelDPFreeze = MakeLabel(PanelInsert, "LabelDPFreeze", QRect(250, 173, 55, 20), QStringLiteral("DPFrz:"), result);
-    LabelDPMiss = MakeLabel(PanelInsert, "LabelDPMiss", QRect(185, 209, 53, 20), QStringLiteral("Greats:"), caption);
+    LabelDPMax = MakeLabel(PanelInsert, "LabelDPMax", QPoint(184, 173), FieldLeft - 184, QStringLiteral("Max DP:"), caption);
+    LabelDPFreeze = MakeLabel(PanelInsert, "LabelDPFreeze", QPoint(FieldLeft, 173), ListLeft - FieldLeft, QStringLiteral("DPFrz:"), result);
+    LabelDPMiss = MakeLabel(PanelInsert, "LabelDPMiss", QPoint(185, 209), FieldLeft - 185, QStringLiteral("Greats:"), caption);
     LabelDPMissResult =
-        MakeLabel(PanelInsert, "LabelDPMissResult", QRect(250, 209, 60, 20), QStringLiteral("Greats:"), result);
-    LabelRank = MakeLabel(PanelInsert, "LabelRank", QRect(185, 249, 42, 20), QStringLiteral("Rank:"), caption);
-    LabelRankResult = MakeLabel(PanelInsert, "LabelRankResult", QRect(250, 249, 47, 20), QStringLiteral("Rank:"), result);
-    LabelPercResult = MakeLabel(PanelInsert, "LabelPercResult", QRect(300, 254, 30, 13), QStringLiteral("Perc:"),
+        MakeLabel(PanelInsert, "LabelDPMissResult", QPoint(FieldLeft, 209), ListLeft - FieldLeft, QStringLiteral("Greats:"), result);
+    LabelRank = MakeLabel(PanelInsert, "LabelRank", QPoint(185, 249), FieldLeft - 185, QStringLiteral("Rank:"), caption);
+    LabelRankResult = MakeLabel(PanelInsert, "LabelRankResult", QPoint(FieldLeft, 249), PercentLeft - FieldLeft, QStringLiteral("Rank:"), result);
+    LabelPercResult = MakeLabel(PanelInsert, "LabelPercResult", QPoint(PercentLeft, 254), ListLeft - PercentLeft, QStringLiteral("Perc:"),
                                 WindowFont(SmallPixels, true));
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetTextColour(label, ResultRed);
@@ -326,14 +299,14 @@ void TBK_ControlMain::BuildButtons()
 
 void TBK_ControlMain::BuildTotalsPanel()
 {
-    PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(346, 307, 415, 37));
+    PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(ListLeft, 307, TotalsWidth, 37));
     PanelTotals->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelTotals, PanelSilver);
     SetAccessibleRole(PanelTotals, QAccessible::Grouping);
     PanelTotals->setAccessibleName(QStringLiteral("Totals"));
-    LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QRect(3, 0, 89, 20), QStringLiteral("Total Ranks:"),
+    LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QPoint(3, 0), TotalsWidth - 3, QStringLiteral("Total Ranks:"),
                                 WindowFont(LargePixels, false));
-    LabelTotalDP = MakeLabel(PanelTotals, "LabelTotalDP", QRect(3, 22, 50, 13), QStringLiteral("Total DPs:"),
+    LabelTotalDP = MakeLabel(PanelTotals, "LabelTotalDP", QPoint(3, 22), TotalsWidth - 3, QStringLiteral("Total DPs:"),
                              WindowFont(SmallPixels, false));
     for (QLabel *label : {LabelTotalRanks, LabelTotalDP}) {
         SetTextColour(label, TotalsBlack);
@@ -354,7 +327,6 @@ void TBK_ControlMain::SetTabOrder()
     QWidget::setTabOrder(MemoBoo, MemoMiss);
     QWidget::setTabOrder(MemoMiss, MemoOK);
     QWidget::setTabOrder(MemoOK, ButtonInsert);
-    QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
 // Centred on the screen, frame included. A window larger than the free area, frame included (a

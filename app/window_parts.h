@@ -20,6 +20,7 @@
 
 class QIcon;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace window_parts {
@@ -58,6 +59,7 @@ template <typename Widget> Widget *MakeControl(QWidget *parent, const char *name
 }
 
 void SetLabelText(QLabel *label, const QString &text);
+QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text);
 
 void InstallAccessibleRoles();
 void SetAccessibleRole(QWidget *widget, QAccessible::Role role);
