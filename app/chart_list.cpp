@@ -38,10 +38,15 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->installEventFilter(this);
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
              QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
+    // the tool tip of a cut title follows the Song column's width, which the player may drag
+    const auto showTitleRoom = [this] {
+        ListScoresModel->SetTitleRoom(ListViewScores->font(), ListViewScores->columnWidth(0) -
+                                                                  2 * ChartCellPainter::TextMargin(ListViewScores));
+    };
     for (int column = 0; column < ListColumnCount; ++column)
         ListViewScores->setColumnWidth(column, ChartListModel::ColumnWidth(column));
-    ListScoresModel->SetTitleRoom(ListViewScores->font(),
-                                  ChartListModel::ColumnWidth(0) - 2 * ChartCellPainter::TextMargin(ListViewScores));
+    showTitleRoom();
+    connect(ListViewScores->header(), &QHeaderView::sectionResized, this, showTitleRoom);
 
     connect(ListViewScores->header(), &QHeaderView::sectionClicked, this,
             Guarded([this](int column) { ListViewScoresColumnClick(column); }));
