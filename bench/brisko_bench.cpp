@@ -27,7 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtTest>
 
 #include "Bk_control_main.h"
@@ -425,16 +425,18 @@ template <typename Widget> Widget *Control(QWidget &window, const char *name)
     return widget;
 }
 
-void ClickRow(QTreeWidget *list, const char *title)
+void ClickRow(QTreeView *list, const char *title)
 {
-    QList<QTreeWidgetItem *> items = list->findItems(QString::fromLatin1(title), Qt::MatchExactly, 0);
-    if (items.size() != 1)
+    QAbstractItemModel *model = list->model();
+    const QModelIndexList rows = model->match(model->index(0, 0), Qt::DisplayRole, QString::fromLatin1(title), 2,
+                                              Qt::MatchExactly);
+    if (rows.size() != 1)
         Fail(std::string("no row for ") + title);
-    list->scrollToItem(items.first());
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(items.first()).center());
+    list->scrollTo(rows.first());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(rows.first()).center());
 }
 
-void ClickHeader(QTreeWidget *list, int column)
+void ClickHeader(QTreeView *list, int column)
 {
     QHeaderView *header = list->header();
     QPoint point(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
@@ -454,7 +456,7 @@ void BenchWindow()
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         Fail("the window was never shown");
-    QTreeWidget *list = Control<QTreeWidget>(window, "ListViewScores");
+    QTreeView *list = Control<QTreeView>(window, "ListViewScores");
     QLineEdit *great = Control<QLineEdit>(window, "MemoGreat");
     QLineEdit *good = Control<QLineEdit>(window, "MemoGood");
     QLabel *dpLost = Control<QLabel>(window, "LabelDPMissResult");
@@ -486,7 +488,7 @@ void BenchWindow()
         const Clock::time_point start = Clock::now();
         ClickHeader(list, columns[run & 1]);
         double milliseconds = MillisecondsSince(start);
-        if (list->topLevelItemCount() != ChartCount)
+        if (list->model()->rowCount() != ChartCount)
             Fail("the header click did not refill the list");
         QCoreApplication::processEvents();
         return milliseconds;
@@ -520,7 +522,7 @@ void BenchWindow()
         const Clock::time_point start = Clock::now();
         QTest::mouseClick(insert, Qt::LeftButton);
         double milliseconds = MillisecondsSince(start);
-        if (warning->isVisible() || great->text() != value || list->currentItem()->text(0) != QLatin1String(InsertChart))
+        if (warning->isVisible() || great->text() != value || list->currentIndex().siblingAtColumn(0).data().toString() != QLatin1String(InsertChart))
             Fail("the insert did not store the score and reselect the chart");
         QCoreApplication::processEvents();
         return milliseconds;
