@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QIconEngine>
+#include <QResource>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
@@ -94,7 +95,7 @@ public:
         const int *drawn = std::find_if(std::begin(DrawnSizes), std::end(DrawnSizes),
                                         [&](int drawnSize) { return drawnSize >= side.width(); });
         const int source = drawn == std::end(DrawnSizes) ? DrawnSizes[std::size(DrawnSizes) - 1] : *drawn;
-        QPixmap picture = QPixmap::fromImage(ReadImage(QStringLiteral(":/icons/%1.png").arg(source), "png"));
+        QPixmap picture = QPixmap::fromImage(IconPicture(source));
         if (picture.size() != side)
             picture = picture.scaled(side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         return picture;
@@ -121,6 +122,19 @@ public:
 
 private:
     static constexpr int DrawnSizes[] = {16, 32, 48, 64, 128, 256};
+    static constexpr int LargestRawSize = 64;
+
+    static QImage IconPicture(int side)
+    {
+        if (side > LargestRawSize)
+            return ReadImage(QStringLiteral(":/icons/%1.png").arg(side), "png");
+        const QResource raw(QStringLiteral(":/icons/%1.rgba").arg(side));
+        const qsizetype bytesPerLine = qsizetype(side) * 4;
+        if (raw.compressionAlgorithm() != QResource::NoCompression || raw.size() != bytesPerLine * side)
+            return {};
+        // the image borrows the resource's bytes; the pixmap made from it converts them into its own
+        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_RGBA8888);
+    }
 };
 
 // Runs a step once, as soon as the first frame showing the widget has been painted and flushed:

@@ -22,3 +22,8 @@ mkdir -p icons
 for s in 16 32 48 64 128 256; do
     rsvg-convert -w "$s" -h "$s" -o "icons/$s.png" brisko-icon.svg
 done
+# The window's own icon at the sizes a window manager asks for, as plain RGBA bytes that need
+# no decoder at start-up; the PNGs above go to the desktop's icon theme.
+for s in 16 32 48 64; do
+    convert "icons/$s.png" -depth 8 "RGBA:icons/$s.rgba"
+done

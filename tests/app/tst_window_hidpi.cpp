@@ -228,6 +228,13 @@ private slots:
             const QPixmap icon = f().window().windowIcon().pixmap(QSize(size, size), ratio);
             QCOMPARE(icon.size(), QSize(size, size) * ratio);
         }
+        // the sizes kept as raw bytes show exactly the installed theme's PNGs
+        for (int size : {16, 32, 48, 64}) {
+            const QImage shown = f().window().windowIcon().pixmap(QSize(size, size), 1.0).toImage();
+            const QImage drawn(QStringLiteral(BRISKO_ICON_DIR "/%1.png").arg(size));
+            QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                     drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        }
     }
 
     void pictureFollowsTheScreen()
