@@ -22,3 +22,5 @@ mkdir -p icons
 for s in 16 32 48 64 128 256; do
     rsvg-convert -w "$s" -h "$s" -o "icons/$s.png" brisko-icon.svg
 done
+# The program file's icon on Windows, in the sizes Explorer shows.
+convert icons/16.png icons/32.png icons/48.png icons/256.png brisko.ico
