@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -138,6 +140,7 @@ private slots:
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "1998"), 1);
 
+#ifndef _WIN32
         // an edit in place that keeps the length and puts the old times back is read all the same
         struct stat saved;
         QVERIFY(stat(ScoreFileName, &saved) == 0);
@@ -152,6 +155,7 @@ private slots:
         f().InsertGreats("ABSOLUTE", QStringLiteral("9"));
         QCOMPARE(StoredDp(ReadBytes(ScoreFileName), ".59"), 2);
         QCOMPARE(ShownDp(".59"), QStringLiteral("2"));
+#endif
         QVERIFY(f().errors.isEmpty());
     }
 
@@ -174,6 +178,7 @@ private slots:
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
         QCOMPARE(StoredDp(file, "1998"), 4);
 
+#ifndef _WIN32
         // another window holds the lock while this one inserts
         int ready[2];
         QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
@@ -195,6 +200,7 @@ private slots:
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("8"));
         kill(holder, SIGKILL);
         waitpid(holder, nullptr, 0);
+#endif
 
         OtherWindow other(f().dir().path());
         QVERIFY(other.Ready());
@@ -225,6 +231,8 @@ private slots:
     {
         QFETCH(QByteArray, kind);
         QFETCH(QString, reason);
+        if (!SystemMakesKind(kind))
+            QSKIP("the system makes no such file");
         QVERIFY(MakeNonScoreFile(kind, ScoreFileName));
         const QStringList entries = f().dir().entries();
         struct stat before;
@@ -257,7 +265,9 @@ private slots:
         QVERIFY(stat(ScoreFileName, &after) == 0);
         QCOMPARE(after.st_ino, before.st_ino);
         QCOMPARE(after.st_size, before.st_size);
+#ifndef _WIN32
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+#endif
         QCOMPARE(f().dir().entries(), entries);
     }
 };
