@@ -36,6 +36,7 @@
 #include <QShortcutEvent>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWindow>
@@ -243,15 +244,17 @@ constexpr char ResultNameProperty[] = "briskoResultName";
 
 // Labels size themselves to their text, so a longer result never gets cut. A screen reader
 // reads a label's accessible name instead of its text, so a result label's name carries the
-// value as well as what the value is.
+// value as well as what the value is. Qt reports every name set, changed or not, and a keystroke
+// that leaves a result as it was must not make a reader hear of it.
 void SetLabelText(QLabel *label, const QString &text)
 {
     label->setText(text);
     label->adjustSize();
     const QString resultName = label->property(ResultNameProperty).toString();
     const QString value = text.trimmed();
-    if (!resultName.isEmpty())
-        label->setAccessibleName(value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value);
+    const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
+    if (!resultName.isEmpty() && label->accessibleName() != name)
+        label->setAccessibleName(name);
 }
 
 QLabel *MakeLabel(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font)
@@ -384,7 +387,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 }
 
 constexpr char AccessibleRoleProperty[] = "briskoAccessibleRole";
-constexpr char FieldDescriptionProperty[] = "briskoFieldDescription";
+constexpr int ResultPauseMilliseconds = 500;
 
 // Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
 // readers take for a window of its own (a frame) or skip as a filler; the window names the
@@ -601,9 +604,9 @@ void TBK_ControlMain::BuildWarningPanel()
     Describe(PanelWarning, LabelWarningTitle->text(),
              LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
     PanelWarning->installEventFilter(this);
-    Describe(ButtonWarningOK, QStringLiteral("Store the worse score"),
+    Describe(ButtonWarningOK, QStringLiteral("OK, store the worse score"),
              QStringLiteral("Stores the new result although it loses more DP than the stored score"));
-    Describe(ButtonWarningNO, QStringLiteral("Keep the stored score"),
+    Describe(ButtonWarningNO, QStringLiteral("Cancel, keep the stored score"),
              QStringLiteral("Goes back to the entry without storing anything"));
     connect(ButtonWarningOK, &QPushButton::clicked, this, Guarded([this] { ButtonWarningOKClick(); }));
     connect(ButtonWarningNO, &QPushButton::clicked, this, Guarded([this] { ButtonWarningNOClick(); }));
@@ -664,7 +667,7 @@ void TBK_ControlMain::BuildEntryFields()
         {"LabelMiss", QRect(185, 105, 21, 13), "&Miss", "MemoMiss", 102, &TBK_ControlMain::MemoMiss,
          &TBK_ControlMain::LabelMiss, "Miss count", "Steps judged Miss, ten DP each", &TBK_ControlMain::MemoMissChange},
         {"LabelOK", QRect(185, 135, 15, 13), "&OK", "MemoOK", 132, &TBK_ControlMain::MemoOK, &TBK_ControlMain::LabelOK,
-         "Freeze OK count", "Freezes judged OK; every freeze not OK loses six DP", &TBK_ControlMain::MemoOKChange},
+         "OK freeze count", "Freezes judged OK; every freeze not OK loses six DP", &TBK_ControlMain::MemoOKChange},
     };
     // A QLineEdit lays out its empty text in the application's font inside its constructor,
     // before its own font applies. With the window's font standing in for the application's
@@ -676,7 +679,6 @@ void TBK_ControlMain::BuildEntryFields()
         field->setMaxLength(EntryFieldMaxLength);
         field->installEventFilter(this);
         Describe(field, QString::fromLatin1(row.accessibleName), QString::fromLatin1(row.description));
-        field->setProperty(FieldDescriptionProperty, field->accessibleDescription());
         connect(field, &QLineEdit::textChanged, this, Guarded([this, change = row.change] { (this->*change)(); }));
         QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelGeometry, QString::fromLatin1(row.caption),
                                   WindowFont(SmallPixels, false));
@@ -704,12 +706,31 @@ void TBK_ControlMain::BuildResultLabels()
         SetTextColour(label, ResultRed);
     DescribeResult(LabelDPFreeze, QStringLiteral("Max DP and freezes"),
                    QStringLiteral("The chart's maximum DP and its freeze count"));
-    DescribeResult(LabelDPMissResult, QStringLiteral("DP lost"),
-                   QStringLiteral("DP lost by the play typed in the entry fields"));
+    DescribeResult(LabelDPMissResult, QStringLiteral("Greats"),
+                   QStringLiteral("DP lost by the play typed in the entry fields, one Great for each DP"));
     DescribeResult(LabelRankResult, QStringLiteral("Rank"),
                    QStringLiteral("Rank letters of the play typed in the entry fields"));
     DescribeResult(LabelPercResult, QStringLiteral("Percentage"),
                    QStringLiteral("Percentage of the chart's DP kept by the play"));
+    BuildResultNotice();
+}
+
+// A reader stays with the field being typed into and leaves the result labels alone; what Qt
+// 6.4 tells of a changed name or description, the object instead of its new text, a reader
+// cannot speak at all. What a reader does speak is a notification as it is shown. So once the
+// typing pauses the result is shown anew as one sentence in a notification of no size. It
+// belongs to the window, not to the entry panel, so that the panel's return after the warning
+// does not show it again.
+void TBK_ControlMain::BuildResultNotice()
+{
+    NoticeResult = MakeControl<QWidget>(this, "NoticeResult", QRect(184, 209, 0, 0));
+    SetAccessibleRole(NoticeResult, QAccessible::Notification);
+    NoticeResult->hide();  // until there is something to say
+    TimerResultPause = new QTimer(this);
+    TimerResultPause->setObjectName(QStringLiteral("TimerResultPause"));
+    TimerResultPause->setSingleShot(true);
+    TimerResultPause->setInterval(ResultPauseMilliseconds);
+    connect(TimerResultPause, &QTimer::timeout, this, Guarded([this] { TimerResultPauseTimer(); }));
 }
 
 void TBK_ControlMain::BuildButtons()
@@ -726,13 +747,13 @@ void TBK_ControlMain::BuildButtons()
     LabelMiss->installEventFilter(this);
     ButtonCompare->installEventFilter(this);
 
-    Describe(ButtonInsert, QStringLiteral("Insert score"),
+    Describe(ButtonInsert, QStringLiteral("Insert, store the score"),
              QStringLiteral("Stores the result with today's date as the chart's score and saves Scores.txt"));
-    Describe(ButtonFilePrint, QStringLiteral("File print"),
+    Describe(ButtonFilePrint, QStringLiteral("File Print"),
              QStringLiteral("Writes all charts in the list's order to OutPrint.txt"));
     Describe(ButtonCompare, QStringLiteral("Compare"),
              QStringLiteral("Opens another player's score file and compares it chart by chart"));
-    Describe(ButtonCompareReset, QStringLiteral("Comparison reset"),
+    Describe(ButtonCompareReset, QStringLiteral("Comp. Reset, end the comparison"),
              QStringLiteral("Leaves comparison mode and shows percentages and ranks again"));
 
     connect(ButtonInsert, &QPushButton::clicked, this, Guarded([this] { ButtonInsertClick(ButtonInsert); }));
@@ -759,8 +780,7 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->header()->setStretchLastSection(false);
     ListViewScores->installEventFilter(this);
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
-             QStringLiteral("All 256 charts with date, AA allowance, rank, DP lost and percentage or difference; "
-                            "click a column header, or press Ctrl and the column's number, to sort"));
+             QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
 
     QStringList captions;
     for (const ListColumn &column : ListColumns)
@@ -795,10 +815,11 @@ void TBK_ControlMain::BuildTotalsPanel()
         SetTextColour(label, TotalsBlack);
         SetBackground(label, PanelSilver);
     }
-    DescribeResult(LabelTotalRanks, QStringLiteral("Rank totals"),
-                   QStringLiteral("How many charts stand at each rank, or won, lost and drawn in comparison mode"));
-    DescribeResult(LabelTotalDP, QStringLiteral("DP totals"),
-                   QStringLiteral("DP gained over all charts, the overall percentage and the DP missed, or the comparison margins"));
+    // Their texts say what they count, and a reader reads them as they are.
+    LabelTotalRanks->setAccessibleDescription(
+        QStringLiteral("How many charts stand at each rank, or won, lost and drawn in comparison mode"));
+    LabelTotalDP->setAccessibleDescription(
+        QStringLiteral("DP gained over all charts, the overall percentage and the DP missed, or the comparison margins"));
 }
 
 // The dialog is a whole window of its own, and building it would take a third of the start-up
@@ -816,6 +837,8 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
     OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
     OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
     ShowFileDetailsWhole(*OpenDialog_Enemy);
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
     return *OpenDialog_Enemy;
 }
 
@@ -979,7 +1002,6 @@ void TBK_ControlMain::ClearEntryFields()
         field->setText(QString());
     for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
         SetLabelText(label, QString());
-    DescribeResultInEntryFields();
 }
 
 bool TBK_ControlMain::RecalculateEntry()
@@ -1001,25 +1023,45 @@ bool TBK_ControlMain::RecalculateEntry()
     SetLabelText(LabelDPMissResult, Decimal(dpLost));
     SetLabelText(LabelRankResult, QString::fromLatin1(RankName(percent)));
     SetLabelText(LabelPercResult, QString::fromLatin1(PercentLabelText(percent).text));
-    DescribeResultInEntryFields();
     pendingDpLost = dpLost;
     return true;
 }
 
-// A screen reader stays in the field being typed into and does not read the result labels by
-// itself. Each field's description begins with the current result, and Qt reports every change
-// of a description, which a reader speaks for the focused field.
-void TBK_ControlMain::DescribeResultInEntryFields()
+// The result as a reader says it: "DP lost 36, rank AA, 94.52 percent"; nothing before a chart
+// is chosen.
+QString TBK_ControlMain::ResultSentence() const
 {
     const QString dpLost = LabelDPMissResult->text();
-    const QString result = dpLost.isEmpty() ? QString()
-                                            : QStringLiteral("DP lost %1, rank %2, %3. ")
-                                                  .arg(dpLost, LabelRankResult->text(), LabelPercResult->text());
-    for (QLineEdit *field : EntryFields()) {
-        const QString description = result + field->property(FieldDescriptionProperty).toString();
-        if (field->accessibleDescription() != description)
-            field->setAccessibleDescription(description);
-    }
+    if (dpLost.isEmpty())
+        return QString();
+    QString percent = LabelPercResult->text();
+    if (percent.endsWith(u'%'))
+        percent.chop(1);
+    return QStringLiteral("DP lost %1, rank %2, %3 percent").arg(dpLost, LabelRankResult->text(), percent);
+}
+
+void TBK_ControlMain::AnnounceResultAfterPause()
+{
+    TimerResultPause->start();
+}
+
+// A chosen row is read out with its DP lost, rank and percentage, so its result is not said again.
+void TBK_ControlMain::ResultHeardWithRow()
+{
+    TimerResultPause->stop();
+    heardResult = ResultSentence();
+}
+
+// Said only when it differs from what the player heard last, and never over the warning.
+void TBK_ControlMain::TimerResultPauseTimer()
+{
+    const QString sentence = ResultSentence();
+    if (sentence.isEmpty() || sentence == heardResult || !PanelInsert->isVisible())
+        return;
+    heardResult = sentence;
+    NoticeResult->hide();
+    NoticeResult->setAccessibleName(sentence);
+    NoticeResult->show();
 }
 
 void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected)
@@ -1035,13 +1077,14 @@ void TBK_ControlMain::ListViewScoresSelectItem(QTreeWidgetItem *item, bool selec
     MemoGreat->setText(Decimal(chart->dpLost));
     MemoOK->setText(Decimal(chart->freezes));
     RecalculateEntry();
+    ResultHeardWithRow();
 }
 
-void TBK_ControlMain::MemoGreatChange() { RecalculateEntry(); }
-void TBK_ControlMain::MemoGoodChange() { RecalculateEntry(); }
-void TBK_ControlMain::MemoBooChange() { RecalculateEntry(); }
-void TBK_ControlMain::MemoMissChange() { RecalculateEntry(); }
-void TBK_ControlMain::MemoOKChange() { RecalculateEntry(); }
+void TBK_ControlMain::MemoGreatChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoGoodChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoBooChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoMissChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoOKChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
 
 bool TBK_ControlMain::FocusNextOnEnter(QKeyEvent *event, QWidget *next)
 {
@@ -1060,6 +1103,18 @@ bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
     }
     FocusNextOnEnter(event, MemoGreat);
     return false;  // the list still receives the key
+}
+
+// A reader says the list's description whenever the list gets the focus, and every Insert and
+// every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
+// has lost the focus for the first time, and only after the focus has moved on, as a reader
+// presents a change of the focused object's description and cannot read what Qt 6.4 sends.
+void TBK_ControlMain::ListViewScoresExit()
+{
+    if (ListViewScores->accessibleDescription().isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        this, Guarded([this] { ListViewScores->setAccessibleDescription(QString()); }), Qt::QueuedConnection);
 }
 
 bool TBK_ControlMain::MemoGreatKeyPress(QKeyEvent *event) { return DropChordText(event) || FocusNextOnEnter(event, MemoGood); }
@@ -1126,9 +1181,22 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this] { MissOrCompareMnemonic(); })();
         return true;
     }
+    if (event->type() == QEvent::FocusOut && watched == ListViewScores) {
+        Guarded([this] { ListViewScoresExit(); })();
+        return false;
+    }
+    if (event->type() == QEvent::Expose && OpenDialog_Enemy != nullptr &&
+        watched == OpenDialog_Enemy->windowHandle() && !OpenDialog_Enemy->windowHandle()->isExposed()) {
+        Guarded([this] { ComparisonDialogGone(); })();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
+    if (IsEnterKey(key) && IsComparisonCompletion(watched)) {
+        Guarded([this] { CloseComparisonCompletion(); })();
+        return false;  // the key goes on to the name field and accepts the dialog
+    }
     bool consumed = false;
     Guarded([&] {
         if (watched == ListViewScores)
@@ -1354,13 +1422,43 @@ void TBK_ControlMain::ButtonCompareClick()
     ButtonCompareReset->setEnabled(true);
 }
 
-// The dialog's name completion is a window of its own. When Enter accepts the dialog while the
-// completion shows, Qt closes the dialog but leaves the completion open: it stays on top, eats
-// the next click and keeps every window inactive until the player switches windows.
-void TBK_ControlMain::ReturnFromComparisonDialog()
+// The dialog's name completion is a popup window of its own, which holds the keyboard grab.
+// When Enter accepts the dialog while the completion shows, Qt hides the dialog with the popup
+// still open: the popup stays on top and eats the next click, and with a screen reader listening
+// the window mostly never becomes active again, the focus left on the vanished dialog's field.
+// Closed as the key arrives, while the dialog still has the focus, it is gone before the dialog.
+void TBK_ControlMain::CloseComparisonCompletion()
 {
     for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
         completer->popup()->hide();
+}
+
+bool TBK_ControlMain::IsComparisonCompletion(const QObject *object) const
+{
+    if (OpenDialog_Enemy == nullptr || !object->isWidgetType())
+        return false;
+    const QList<QCompleter *> completers = OpenDialog_Enemy->findChildren<QCompleter *>();
+    return std::any_of(completers.begin(), completers.end(),
+                       [object](const QCompleter *completer) { return completer->popup() == object; });
+}
+
+// The window asks for the activation and gives the list the focus only once the dialog's window
+// is off the screen, so that the request follows the window manager's own focus change as the
+// dialog goes rather than racing it.
+void TBK_ControlMain::ReturnFromComparisonDialog()
+{
+    CloseComparisonCompletion();
+    QWindow *dialogWindow = OpenDialog_Enemy->windowHandle();
+    if (dialogWindow != nullptr && dialogWindow->isExposed())
+        dialogWindow->installEventFilter(this);  // ComparisonDialogGone, on its last expose
+    else
+        ComparisonDialogGone();
+}
+
+void TBK_ControlMain::ComparisonDialogGone()
+{
+    if (QWindow *dialogWindow = OpenDialog_Enemy->windowHandle())
+        dialogWindow->removeEventFilter(this);
     activateWindow();
     ListViewScores->setFocus(Qt::OtherFocusReason);
 }

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSessionManager;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWindow;
@@ -66,6 +67,7 @@ private:
     void BuildInsertPanel();
     void BuildEntryFields();
     void BuildResultLabels();
+    void BuildResultNotice();
     void BuildButtons();
     void BuildScoreList();
     void BuildTotalsPanel();
@@ -88,12 +90,16 @@ private:
     EntryFieldList EntryFields() const;
     void ClearEntryFields();
     bool RecalculateEntry();
-    void DescribeResultInEntryFields();
+    QString ResultSentence() const;
+    void AnnounceResultAfterPause();
+    void ResultHeardWithRow();
+    void TimerResultPauseTimer();
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
     void ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected);
     bool ListViewScoresKeyPress(QKeyEvent *event);
+    void ListViewScoresExit();
     void MemoGreatChange();
     void MemoGoodChange();
     void MemoBooChange();
@@ -130,6 +136,9 @@ private:
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
     void ReturnFromComparisonDialog();
+    void CloseComparisonCompletion();
+    bool IsComparisonCompletion(const QObject *object) const;
+    void ComparisonDialogGone();
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
@@ -141,6 +150,7 @@ private:
     bool frameKnown = false;            // the platform has told the frame's size
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
+    QString heardResult;                 // the result sentence the player last heard
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;
@@ -170,6 +180,8 @@ private:
     QLabel *LabelRank = nullptr;
     QLabel *LabelRankResult = nullptr;
     QLabel *LabelPercResult = nullptr;
+    QWidget *NoticeResult = nullptr;
+    QTimer *TimerResultPause = nullptr;
     QPushButton *ButtonInsert = nullptr;
     QPushButton *ButtonFilePrint = nullptr;
     QPushButton *ButtonCompare = nullptr;

@@ -25,11 +25,18 @@ void AtomicFileWriter::Print(const char *format, ...)
 
 bool AtomicFileWriter::Commit(SaveFailure *failure)
 {
-    if (!overflow_)
-        return WriteWholeFile(finalName_, text_, length_, special_, failure);
+    if (overflow_)
+        return SaveFailed(failure, EFBIG);
+    return WriteWholeFile(finalName_, text_, length_, special_, failure);
+}
+
+bool SaveFailed(SaveFailure *failure, int error, const char *reason)
+{
+    if (error == 0)
+        error = EIO;
     if (failure != nullptr) {
-        failure->error = EFBIG;
-        std::snprintf(failure->reason, sizeof failure->reason, "%s", std::strerror(EFBIG));
+        failure->error = error;
+        std::snprintf(failure->reason, sizeof failure->reason, "%s", reason != nullptr ? reason : std::strerror(error));
     }
     return false;
 }

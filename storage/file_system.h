@@ -28,6 +28,10 @@ struct SaveFailure {
     char reason[PATH_MAX + 128] = {};
 };
 
+// Fills in the failure, when given, with the reason or else the error's own text, and yields
+// false, for a plain "return SaveFailed(...)".
+bool SaveFailed(SaveFailure *failure, int error, const char *reason = nullptr);
+
 // What a writer does with a name that stands for something other than a regular file.
 enum class SpecialTarget : uint8_t {
     Refuse,     // only a regular file is ever replaced: the score file

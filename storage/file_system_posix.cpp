@@ -80,21 +80,9 @@ bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
     return false;
 }
 
-// Fills in the failure and yields false, for a plain "return Fail(...)".
-bool FailBecause(SaveFailure *failure, int error, const char *reason)
-{
-    if (failure != nullptr) {
-        failure->error = error;
-        std::snprintf(failure->reason, sizeof failure->reason, "%s", reason);
-    }
-    return false;
-}
-
 bool Fail(SaveFailure *failure, int error)
 {
-    if (error == 0)
-        error = EIO;
-    return FailBecause(failure, error, std::strerror(error));
+    return SaveFailed(failure, error);
 }
 
 bool WriteAll(int fd, const char *text, size_t length)
@@ -151,7 +139,7 @@ bool WriteIntoSpecial(const char *target, mode_t type, const char *text, size_t 
 {
     const int fd = OpenForWriting(target);
     if (fd < 0 && errno == ENXIO && S_ISFIFO(type))
-        return FailBecause(failure, ENXIO, "No program reads from the named pipe");
+        return SaveFailed(failure, ENXIO, "No program reads from the named pipe");
     if (fd < 0)
         return Fail(failure, errno);
     struct stat opened;
@@ -230,7 +218,7 @@ bool ReplaceThroughTemporary(const char *target, const struct stat *existing, co
         DirectoryOf(target, folder);
         char reason[sizeof SaveFailure::reason];
         std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", folder, std::strerror(error));
-        return FailBecause(failure, error, reason);
+        return SaveFailed(failure, error, reason);
     }
     int error = 0;
     if (fchmod(fd, existing != nullptr ? existing->st_mode & 07777 : ModeForNewFile()) != 0 ||
@@ -343,7 +331,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
         const bool writeInto = special == SpecialTarget::WriteInto &&
                                (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode));
         return writeInto ? WriteIntoSpecial(target, existing.st_mode & S_IFMT, text, length, failure)
-                         : FailBecause(failure, EINVAL, FileKindText(FileKindOf(existing.st_mode)));
+                         : SaveFailed(failure, EINVAL, FileKindText(FileKindOf(existing.st_mode)));
     }
     // The rename would replace a file even where the player has taken away the right to write
     // it, so the file must open for writing as it is; nothing is truncated.

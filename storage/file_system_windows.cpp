@@ -75,19 +75,9 @@ void NarrowForPlayer(const wchar_t *wide, char (&narrow)[PATH_MAX])
         narrow[0] = 0;
 }
 
-bool FailBecause(SaveFailure *failure, int error, const char *reason)
-{
-    if (failure != nullptr) {
-        failure->error = error;
-        std::snprintf(failure->reason, sizeof failure->reason, "%s", reason);
-    }
-    return false;
-}
-
 bool Fail(SaveFailure *failure, DWORD error)
 {
-    const int code = ErrnoOf(error);
-    return FailBecause(failure, code, std::strerror(code));
+    return SaveFailed(failure, ErrnoOf(error));
 }
 
 // "\\.\" names devices and pipes themselves: nothing there is a file, and opening one may
@@ -185,7 +175,7 @@ bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (kind == FileKind::NamedPipe && (error == ERROR_PIPE_BUSY || error == ERROR_FILE_NOT_FOUND))
-            return FailBecause(failure, ENXIO, "No program reads from the named pipe");
+            return SaveFailed(failure, ENXIO, "No program reads from the named pipe");
         return Fail(failure, error);
     }
     const bool written = WriteTranslated(file, text, length);
@@ -255,7 +245,7 @@ bool ReplaceThroughTemporary(const wchar_t *target, bool exists, const char *tex
         char reason[sizeof SaveFailure::reason];
         std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", shown,
                       std::strerror(ErrnoOf(error)));
-        return FailBecause(failure, ErrnoOf(error), reason);
+        return SaveFailed(failure, ErrnoOf(error), reason);
     }
     bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
     DWORD error = GetLastError();
@@ -340,7 +330,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     const bool writeInto = special == SpecialTarget::WriteInto;
     if (InDeviceNamespace(wide, kind))
         return writeInto ? WriteIntoSpecial(wide, kind, text, length, failure)
-                         : FailBecause(failure, EINVAL, FileKindText(kind));
+                         : SaveFailed(failure, EINVAL, FileKindText(kind));
     HANDLE look = OpenToLookAt(wide);
     if (look == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -357,7 +347,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     if (kind != FileKind::Regular) {
         const bool takesText = kind == FileKind::Device || kind == FileKind::NamedPipe;
         return writeInto && takesText ? WriteIntoSpecial(wide, kind, text, length, failure)
-                                      : FailBecause(failure, EINVAL, FileKindText(kind));
+                                      : SaveFailed(failure, EINVAL, FileKindText(kind));
     }
     if (!looked)
         return Fail(failure, lookError);

@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
@@ -17,6 +18,7 @@ struct Heard {
     QObject *object;
     QString name;
     QString description;
+    QObject *focus;  // where the focus was as it was told
 };
 QList<Heard> heard;
 QList<QAccessible::Id> handedOut;
@@ -30,7 +32,8 @@ void Hear(QAccessibleEvent *event)
         return;
     }
     handedOut << QAccessible::uniqueId(accessible);
-    heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name), accessible->text(QAccessible::Description)};
+    heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name),
+                   accessible->text(QAccessible::Description), QApplication::focusWidget()};
 }
 
 void Log(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -56,6 +59,45 @@ class TestWindowAccessibility : public QObject {
     }
 
     QString Name(const char *name) { return Accessible(name)->text(QAccessible::Name); }
+
+    // A button's caption, or the caption of the label that names a field, without its mnemonic.
+    QString VisibleWords(QWidget *control)
+    {
+        QString words;
+        if (auto *button = qobject_cast<QAbstractButton *>(control))
+            words = button->text();
+        for (QLabel *label : f().window().findChildren<QLabel *>()) {
+            if (label->buddy() == control)
+                words = label->text();
+        }
+        return words.remove(u'&');
+    }
+
+    // The notifications shown since the last look, once the typing has paused.
+    QStringList NoticesAfterPause()
+    {
+        auto *pause = f().window().findChild<QTimer *>(QStringLiteral("TimerResultPause"));
+        if (!QTest::qWaitFor([pause] { return !pause->isActive(); }))
+            return {QStringLiteral("no pause")};
+        QStringList notices;
+        for (const Heard &told : std::as_const(heard)) {
+            if (told.type == QAccessible::ObjectShow && told.object == f().Find<QObject>("NoticeResult"))
+                notices << told.name;
+        }
+        heard.clear();
+        return notices;
+    }
+
+    // The controls whose name or description changed since the last look.
+    QStringList Changed()
+    {
+        QStringList changed;
+        for (const Heard &told : std::as_const(heard)) {
+            if (told.type == QAccessible::NameChanged || told.type == QAccessible::DescriptionChanged)
+                changed << told.object->objectName();
+        }
+        return changed;
+    }
 
     const Heard *Last(QAccessible::Event type, const char *control)
     {
@@ -130,14 +172,7 @@ private slots:
         QCOMPARE(ListMisread(), QString());
 
         f().Type("MemoMiss", "3");
-        const Heard *result = Last(QAccessible::DescriptionChanged, "MemoMiss");
-        QVERIFY(result != nullptr);
-        QVERIFY2(result->description.startsWith(QStringLiteral("DP lost 40, rank AA, 93.56%. ")), qPrintable(result->description));
-        QCOMPARE(Accessible("MemoMiss")->text(QAccessible::Description), result->description);
-        const qsizetype told = heard.size();
-        f().Type("MemoOK", "0");  // ABSOLUTE has no freezes: the result stays, and nothing is said again
-        QVERIFY(Last(QAccessible::DescriptionChanged, "MemoMiss") - heard.constData() < told);
-
+        QCOMPARE(NoticesAfterPause(), QStringList({"DP lost 40, rank AA, 93.56 percent"}));
         f().Type("MemoMiss", "");
         f().Click("ButtonInsert");
         QCOMPARE(ListMisread(), QString());
@@ -167,21 +202,21 @@ private slots:
         row("MemoGood", "Good count", QAccessible::EditableText);
         row("MemoBoo", "Boo count", QAccessible::EditableText);
         row("MemoMiss", "Miss count", QAccessible::EditableText);
-        row("MemoOK", "Freeze OK count", QAccessible::EditableText);
+        row("MemoOK", "OK freeze count", QAccessible::EditableText);
         row("LabelGreat", "Great", QAccessible::StaticText, false);
         row("LabelMiss", "Miss", QAccessible::StaticText, false);
         row("LabelDPFreeze", "Max DP and freezes: 550 / 0", QAccessible::StaticText);
-        row("LabelDPMissResult", "DP lost: 550", QAccessible::StaticText);
+        row("LabelDPMissResult", "Greats: 550", QAccessible::StaticText);
         row("LabelRankResult", "Rank: E", QAccessible::StaticText);
         row("LabelPercResult", "Percentage: 0.00%", QAccessible::StaticText);
-        row("LabelTotalRanks", "Rank totals: Rank: E:256", QAccessible::StaticText);
-        row("LabelTotalDP", "DP totals: Total DPs: 0 / 189842      ( 0.00% - Miss: 189842 )", QAccessible::StaticText);
-        row("ButtonInsert", "Insert score", QAccessible::PushButton);
-        row("ButtonFilePrint", "File print", QAccessible::PushButton);
+        row("LabelTotalRanks", "Rank: E:256   ", QAccessible::StaticText);
+        row("LabelTotalDP", "Total DPs: 0 / 189842      ( 0.00% - Miss: 189842 )", QAccessible::StaticText);
+        row("ButtonInsert", "Insert, store the score", QAccessible::PushButton);
+        row("ButtonFilePrint", "File Print", QAccessible::PushButton);
         row("ButtonCompare", "Compare", QAccessible::PushButton);
-        row("ButtonCompareReset", "Comparison reset", QAccessible::PushButton);
-        row("ButtonWarningOK", "Store the worse score", QAccessible::PushButton);
-        row("ButtonWarningNO", "Keep the stored score", QAccessible::PushButton);
+        row("ButtonCompareReset", "Comp. Reset, end the comparison", QAccessible::PushButton);
+        row("ButtonWarningOK", "OK, store the worse score", QAccessible::PushButton);
+        row("ButtonWarningNO", "Cancel, keep the stored score", QAccessible::PushButton);
         row("ListViewScores", "Charts and scores", QAccessible::Tree);
         row("ImageBrisko", "Brisko Calculator picture", QAccessible::Graphic);
         row("Bevel1", "", QAccessible::Separator, false);
@@ -189,6 +224,7 @@ private slots:
         row("PanelInsert", "Score entry", QAccessible::Grouping, false);
         row("PanelTotals", "Totals", QAccessible::Grouping, false);
         row("PanelWarning", "Warning", QAccessible::AlertMessage);
+        row("NoticeResult", "", QAccessible::Notification, false);
     }
 
     void namesAndRoles()
@@ -219,8 +255,12 @@ private slots:
         for (QWidget *control : std::as_const(controls)) {
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
             QVERIFY2(accessible != nullptr, qPrintable(control->objectName()));
-            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), qPrintable(control->objectName()));
+            const QString name = accessible->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(control->objectName()));
             QVERIFY2(!accessible->text(QAccessible::Description).isEmpty(), qPrintable(control->objectName()));
+            // what is said to press or fill it by voice is what the eye reads on it or beside it
+            const QString visible = VisibleWords(control);
+            QVERIFY2(visible.isEmpty() || name.startsWith(visible), qPrintable(name + QStringLiteral(" / ") + visible));
         }
     }
 
@@ -243,13 +283,13 @@ private slots:
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
         f().Open();
         f().ClickRow("ABSOLUTE");
-        QCOMPARE(Name("LabelDPMissResult"), QStringLiteral("DP lost: 10"));
+        QCOMPARE(Name("LabelDPMissResult"), QStringLiteral("Greats: 10"));
         QCOMPARE(Name("LabelRankResult"), QStringLiteral("Rank: AA"));
         QCOMPARE(Name("LabelPercResult"), QStringLiteral("Percentage: 98.39%"));
         QCOMPARE(Name("LabelDPFreeze"), QStringLiteral("Max DP and freezes: 622 / 0"));
 
         f().Type("MemoMiss", "3");
-        QCOMPARE(Name("LabelDPMissResult"), QStringLiteral("DP lost: 40"));
+        QCOMPARE(Name("LabelDPMissResult"), QStringLiteral("Greats: 40"));
         QCOMPARE(Name("LabelRankResult"), QStringLiteral("Rank: AA"));
         f().Type("MemoMiss", "5");
         QCOMPARE(Name("LabelRankResult"), QStringLiteral("Rank: A"));
@@ -257,7 +297,7 @@ private slots:
 
         f().Type("MemoMiss", "");
         f().Click("ButtonInsert");
-        QCOMPARE(Name("LabelTotalRanks"), QStringLiteral("Rank totals: Rank: AA:1   E:255"));
+        QCOMPARE(Name("LabelTotalRanks"), QStringLiteral("Rank: AA:1   E:255   "));
     }
 
     void comparisonTotalsAreRead()
@@ -269,8 +309,51 @@ private slots:
         });
         f().Open();
         f().Click("ButtonCompare");
-        QCOMPARE(Name("LabelTotalRanks"), QStringLiteral("Rank totals: Won: 0   Lost: 256   Drawn: 0"));
-        QVERIFY(Name("LabelTotalDP").startsWith(QStringLiteral("DP totals: ( Total DP Won: 0   Total DP Lost: ")));
+        QCOMPARE(Name("LabelTotalRanks"), QStringLiteral("Won: 0   Lost: 256   Drawn: 0"));
+        QVERIFY(Name("LabelTotalDP").startsWith(QStringLiteral("( Total DP Won: 0   Total DP Lost: ")));
+    }
+
+    // The result is said once the typing pauses, once for each new result, and a keystroke that
+    // changes nothing tells a reader nothing.
+    void resultIsSaidOnceTheTypingPauses()
+    {
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
+        f().Open();
+        f().ClickRow("ABSOLUTE");
+        QCOMPARE(NoticesAfterPause(), QStringList());  // the row itself is read with its result
+
+        f().Type("MemoMiss", "3");
+        QCOMPARE(Changed(), QStringList({"LabelDPMissResult", "LabelPercResult"}));  // the rank stays AA
+        QCOMPARE(NoticesAfterPause(), QStringList({"DP lost 40, rank AA, 93.56 percent"}));
+        QCOMPARE(Name("NoticeResult"), QStringLiteral("DP lost 40, rank AA, 93.56 percent"));
+
+        f().Type("MemoOK", "0");  // ABSOLUTE has no freezes: the result stays
+        QCOMPARE(Changed(), QStringList());
+        QCOMPARE(NoticesAfterPause(), QStringList());
+
+        f().Type("MemoGood", "12");  // two keystrokes within the pause, one sentence
+        QCOMPARE(NoticesAfterPause(), QStringList({"DP lost 64, rank A, 89.71 percent"}));
+
+        f().Type("MemoGood", "");
+        f().Click("ButtonInsert");  // worse than the stored 10: the warning speaks, not the result
+        QVERIFY(f().Find<QWidget>("PanelWarning")->isVisible());
+        QCOMPARE(NoticesAfterPause(), QStringList());
+    }
+
+    // A reader says the list's description whenever the list gets the focus, and every Insert
+    // gives it back: the hint is for the first meeting, and it goes without a word said.
+    void listHintIsHeardOnce()
+    {
+        f().Open();
+        QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description), QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));
+        QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
+        QTRY_VERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
+        const Heard *dropped = Last(QAccessible::DescriptionChanged, "ListViewScores");
+        QVERIFY(dropped != nullptr);
+        QCOMPARE(dropped->focus, f().Find<QObject>("MemoGreat"));  // a reader ignores it there
+        f().Click("ButtonInsert");
+        QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+        QVERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
     }
 
     void listCellsAreReadWithTheirColumns()

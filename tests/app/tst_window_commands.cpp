@@ -2,6 +2,7 @@
 #include <QCompleter>
 #include <QFileDialog>
 #include <QTimer>
+#include <QWindow>
 
 #include "window_fixture.h"
 
@@ -69,6 +70,7 @@ private slots:
         QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
         TBK_ControlMain &window = f().Open();
         bool completionShown = false;
+        bool completionOutlivedDialog = true;
         QTimer player;
         player.setInterval(10);
         connect(&player, &QTimer::timeout, [&] {
@@ -90,6 +92,10 @@ private slots:
             for (qsizetype typed = 0; typed < wanted.size() && name->text() != wanted; ++typed)
                 QTest::keyClick(name, wanted[typed].toLatin1());  // the dialog may fill in the rest itself
             completionShown = QTest::qWaitFor([&] { return completer->popup()->isVisible(); });
+            connect(dialog->windowHandle(), &QWindow::visibleChanged, dialog, [&, completer](bool visible) {
+                if (!visible)
+                    completionOutlivedDialog = completer->popup()->isVisible();
+            });
             QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);  // the window system routes it as it would
         });
         QTimer guard;  // no modal box is ever left waiting
@@ -105,6 +111,7 @@ private slots:
         guard.stop();
 
         QVERIFY(completionShown);
+        QVERIFY(!completionOutlivedDialog);  // its keyboard grab ends while the dialog still has the focus
         QCOMPARE(LastCaption(), QStringLiteral("Diff."));
         QCOMPARE(QApplication::activePopupWidget(), nullptr);
         for (QWidget *shown : QApplication::topLevelWidgets())
