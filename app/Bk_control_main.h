@@ -1,6 +1,21 @@
 // The program is this one window over two plain libraries: core/ (chart table, DP arithmetic,
 // ordering, totals texts) and storage/ (score and print files). TBK_ControlMain holds the state
 // and every event handler and calls them directly; the list only shows the chart records.
+//
+// Its definitions live in one file per concern:
+//   window_building.cpp       construction, the controls and their places, tab order, placement
+//                             on the screen, what waits until after the first frame, the error box
+//   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
+//                             first paint
+//   window_accessibility.cpp  roles, names and descriptions, the result spoken after a pause
+//   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
+//   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
+//                             with unsaved scores
+//   chart_list.cpp            the list: fill, selection, sorting, totals, print
+//   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
+//   chart_cell_painter.cpp    how a cell is drawn
+//   comparison.cpp            Compare and its dialog, Comp. Reset
+//   window_parts.h            what several of these share
 #pragma once
 
 #include <array>
@@ -12,6 +27,7 @@
 #include "chart_table.h"
 #include "score_file.h"
 
+class ChartListModel;
 class QFileDialog;
 class QFrame;
 class QKeyEvent;
@@ -20,8 +36,8 @@ class QLineEdit;
 class QPushButton;
 class QSessionManager;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QModelIndex;
+class QTreeView;
 class QWindow;
 class ScoreFileLock;
 
@@ -63,6 +79,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    void BuildWindow();
     void BuildWarningPanel();
     void BuildInsertPanel();
     void BuildEntryFields();
@@ -81,8 +98,6 @@ private:
     template <typename Handler> auto Guarded(Handler handler);
 
     void FillScoreList();
-    void AppendScoreRows();
-    void FillScoreRow(QTreeWidgetItem *row, ChartRecord &chart);
     void SelectChartByIndex(uint32_t index);
     void UpdateTotals();
     // Great, Good, Boo, Miss and OK, in this order.
@@ -97,7 +112,7 @@ private:
     bool CommitEntry(bool warnIfWorse);
 
     void ListViewScoresColumnClick(int column);
-    void ListViewScoresSelectItem(QTreeWidgetItem *item, bool selected);
+    void ListViewScoresSelectItem(const QModelIndex &item, bool selected);
     bool ListViewScoresKeyPress(QKeyEvent *event);
     void ListViewScoresExit();
     void MemoGreatChange();
@@ -186,7 +201,8 @@ private:
     QPushButton *ButtonFilePrint = nullptr;
     QPushButton *ButtonCompare = nullptr;
     QPushButton *ButtonCompareReset = nullptr;
-    QTreeWidget *ListViewScores = nullptr;
+    QTreeView *ListViewScores = nullptr;
+    ChartListModel *ListScoresModel = nullptr;
     QFrame *PanelTotals = nullptr;
     QLabel *LabelTotalRanks = nullptr;
     QLabel *LabelTotalDP = nullptr;

@@ -1,15 +1,22 @@
-// One start of a window, for the benchmark to time from outside: "program" starts the program
-// exactly as main.cpp does, "label" starts the reference, a window of the same size showing one
-// label, with the same application set-up. Both live in this one executable so that they load
-// the same libraries. Once the window's first frame is painted it prints the steady clock at
-// that moment (the clock is the system's monotonic one, so the parent can subtract its own
-// reading taken before the exec) and the milliseconds from the construction of the window.
+// One start of a window, for the benchmark to measure from outside. "program" starts the program
+// exactly as main.cpp does; "texts" starts the window it is budgeted against, which paints the
+// program's first frame's texts, fonts and picture from one paintEvent (same_texts_window.h);
+// "label" starts a window of the same size showing one label. All three have the same
+// application set-up and live in this one executable, so that they load the same libraries.
+// Once the window's first frame is painted it prints the steady clock at that moment (the
+// system's monotonic clock, so the parent can subtract its own reading taken before the exec)
+// and the milliseconds from the construction of the window.
 //
-// A "warm-" mode loads the font database before the window is built, which the first text of
-// any window otherwise pays for; that separates what the window itself costs. For a profile:
+//   brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame | --stay]
+//
+// --exit-at-first-frame ends the process right there, printing nothing, for a count of the whole
+// start:
+//   valgrind --tool=callgrind brisko_first_frame texts --exit-at-first-frame
+// Without it the process goes on for 200 ms, so that what the window leaves for after its first
+// frame still counts towards its peak memory. --stay keeps the window open until it is closed,
+// for a screenshot. A "warm-" mode loads the font database before the window is built, which the
+// first text of any window otherwise pays for; that separates what the window itself costs:
 //   valgrind --tool=callgrind --toggle-collect='*ShowFirstFrame*' brisko_first_frame warm-program
-// It also collects what the window does right after its first frame (FinishStart), which
-// callgrind_annotate --inclusive=yes lists on its own.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -22,6 +29,7 @@
 #include <QLabel>
 
 #include "Bk_control_main.h"
+#include "same_texts_window.h"
 
 namespace {
 
@@ -33,7 +41,10 @@ using Clock = std::chrono::steady_clock;
 // of anything the window itself posts while painting.
 class FrameWatcher : public QObject {
 public:
-    explicit FrameWatcher(QWidget *window) : window_(window) { QCoreApplication::instance()->installEventFilter(this); }
+    FrameWatcher(QWidget *window, bool exitThere) : window_(window), exitThere_(exitThere)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
 
     bool painted = false;
     Clock::time_point paintedAt;
@@ -47,6 +58,8 @@ protected:
             QMetaObject::invokeMethod(this, [this] {
                 paintedAt = Clock::now();
                 painted = true;
+                if (exitThere_)
+                    std::_Exit(0);  // no destructors: the count ends with the frame
             }, Qt::QueuedConnection);
         }
         return QObject::eventFilter(watched, event);
@@ -54,13 +67,16 @@ protected:
 
 private:
     QWidget *window_;
+    bool exitThere_;
     bool seen_ = false;
 };
 
-std::unique_ptr<QWidget> BuildWindow(bool program)
+std::unique_ptr<QWidget> BuildWindow(const std::string &mode)
 {
-    if (program)
+    if (mode == "program")
         return std::make_unique<TBK_ControlMain>();
+    if (mode == "texts")
+        return std::make_unique<SameTextsWindow>();
     auto window = std::make_unique<QWidget>();
     window->setFixedSize(763, 350);
     new QLabel(QStringLiteral("Brisko Calculator"), window.get());
@@ -69,10 +85,11 @@ std::unique_ptr<QWidget> BuildWindow(bool program)
 
 // Builds and shows the window and returns the moment its first frame was painted and flushed.
 // Not inlined, so that a profiler can collect this call alone.
-[[gnu::noinline]] Clock::time_point ShowFirstFrame(std::unique_ptr<QWidget> &window, bool program)
+[[gnu::noinline]] Clock::time_point ShowFirstFrame(std::unique_ptr<QWidget> &window, const std::string &mode,
+                                                   bool exitThere)
 {
-    window = BuildWindow(program);
-    FrameWatcher watcher(window.get());
+    window = BuildWindow(mode);
+    FrameWatcher watcher(window.get(), exitThere);
     window->show();
     while (!watcher.painted)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -83,28 +100,37 @@ std::unique_ptr<QWidget> BuildWindow(bool program)
 
 int main(int argc, char *argv[])
 {
-    std::string mode = argc == 2 ? argv[1] : "";
+    std::string mode = argc >= 2 ? argv[1] : "";
+    const std::string option = argc == 3 ? argv[2] : "";
     const bool warm = mode.rfind("warm-", 0) == 0;
     if (warm)
         mode.erase(0, 5);
-    if (mode != "program" && mode != "label") {
-        std::fprintf(stderr, "usage: brisko_first_frame [warm-]program|label\n");
+    if ((mode != "program" && mode != "texts" && mode != "label") || argc > 3 ||
+        (argc == 3 && option != "--exit-at-first-frame" && option != "--stay")) {
+        std::fprintf(stderr, "usage: brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame|--stay]\n");
         return 2;
     }
-    alarm(10);  // a window that never paints ends the run instead of stalling it
+    const bool stay = option == "--stay";
+    if (!stay)
+        alarm(120);  // a window that never paints ends the run instead of stalling it, even under callgrind
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(TBK_ControlMain::ApplicationTitle()));
     QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
-    TBK_ControlMain::SetFallbackFontFolder(QApplication::applicationDirPath() +
-                                           QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER));
+    const QString fallbackFonts = QApplication::applicationDirPath() + QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER);
+    TBK_ControlMain::SetFallbackFontFolder(fallbackFonts);
+    SameTextsWindow::SetFallbackFontFolder(fallbackFonts);
     if (warm)
         (void)QFontDatabase::families();
     std::unique_ptr<QWidget> window;
     const Clock::time_point start = Clock::now();
-    const Clock::time_point painted = ShowFirstFrame(window, mode == "program");
+    const Clock::time_point painted = ShowFirstFrame(window, mode, option == "--exit-at-first-frame");
     std::printf("%lld %.6f\n", static_cast<long long>(std::chrono::nanoseconds(painted.time_since_epoch()).count()),
                 std::chrono::duration<double, std::milli>(painted - start).count());
+    if (std::fflush(stdout) != 0)
+        return 1;
+    if (stay)
+        return QApplication::exec();
     // What the window leaves for after its first frame still counts towards the peak memory.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return 0;
 }

@@ -29,7 +29,7 @@ class TestWindowCommands : public QObject {
         f().Click("ButtonCompare");
     }
 
-    QString LastCaption() { return f().List()->headerItem()->text(5); }
+    QString LastCaption() { return f().Caption(5); }
     QPoint CentreOf(const char *control) { return f().Find<QWidget>(control)->geometry().center(); }
     QString LastCell(const char *title) { return f().RowTexts(f().RowOf(title)).at(5); }
 

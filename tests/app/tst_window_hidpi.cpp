@@ -143,25 +143,27 @@ class TestWindowHighDpi : public QObject {
             Problem(field, QStringLiteral("text is %1 high in %2").arg(metrics.height()).arg(contents.height()));
     }
 
-    void CheckList(QTreeWidget *list)
+    void CheckList(QTreeView *list)
     {
         QHeaderView *header = list->header();
         const int headerMargin = list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         const int cellMargin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
         const QFontMetricsF headerMetrics(header->font());
         const QFontMetricsF cellMetrics(list->font());
-        for (int column = 0; column < list->columnCount(); ++column) {
-            const QString caption = list->headerItem()->text(column);
+        const QAbstractItemModel *model = list->model();
+        for (int column = 0; column < model->columnCount(); ++column) {
+            const QString caption = model->headerData(column, Qt::Horizontal).toString();
             const qreal needed = headerMetrics.horizontalAdvance(caption) + 2 * headerMargin;
             if (needed > header->sectionSize(column))
                 Problem(list, QStringLiteral("header \"%1\" needs %2 of %3 pixels").arg(caption).arg(needed).arg(header->sectionSize(column)));
         }
-        if (header->sectionPosition(list->columnCount() - 1) + header->sectionSize(list->columnCount() - 1) > list->viewport()->width())
+        const int last = model->columnCount() - 1;
+        if (header->sectionPosition(last) + header->sectionSize(last) > list->viewport()->width())
             Problem(list, QStringLiteral("the columns are wider than the list"));
         // Titles are cut to the column by design; every other cell shows all of its text.
-        for (int row = 0; row < list->topLevelItemCount(); ++row) {
-            for (int column = 1; column < list->columnCount(); ++column) {
-                const QString text = list->topLevelItem(row)->text(column);
+        for (int row = 0; row < model->rowCount(); ++row) {
+            for (int column = 1; column < model->columnCount(); ++column) {
+                const QString text = model->index(row, column).data().toString();
                 const qreal needed = cellMetrics.horizontalAdvance(text) + 2 * cellMargin;
                 if (needed > list->columnWidth(column))
                     Problem(list, QStringLiteral("cell \"%1\" needs %2 of %3 pixels").arg(text).arg(needed).arg(list->columnWidth(column)));
@@ -181,7 +183,7 @@ class TestWindowHighDpi : public QObject {
                 CheckButton(button);
             else if (auto *field = qobject_cast<QLineEdit *>(widget))
                 CheckField(field);
-            else if (auto *list = qobject_cast<QTreeWidget *>(widget))
+            else if (auto *list = qobject_cast<QTreeView *>(widget))
                 CheckList(list);
         }
         QVERIFY2(problems_.isEmpty(), qPrintable(QStringLiteral("at scale %1:\n").arg(f().window().devicePixelRatioF()) +
@@ -324,7 +326,7 @@ private slots:
         QVERIFY2(everyRank.match(f().LabelText("LabelTotalRanks")).hasMatch(), qPrintable(f().LabelText("LabelTotalRanks")));
         if (state == QLatin1String("comparison")) {
             f().Click("ButtonCompare");
-            QCOMPARE(f().List()->headerItem()->text(5), QStringLiteral("Diff."));
+            QCOMPARE(f().Caption(5), QStringLiteral("Diff."));
         } else if (state == QLatin1String("warning")) {
             f().Type("MemoMiss", "12");
             f().Click("ButtonInsert");

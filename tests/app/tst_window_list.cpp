@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "chart_list_model.h"
 #include "window_fixture.h"
 
 class TestWindowList : public QObject {
@@ -47,6 +48,42 @@ private slots:
         QFETCH(QStringList, cells);
         OpenWithScores();
         QCOMPARE(f().RowTexts(f().RowOf(title.constData())), cells);
+    }
+
+    // The model makes a cell's text when asked; a refill changes cells and never the rows, and a
+    // title too wide for its column carries its whole text as a tool tip.
+    void modelCellsAlignmentAndTitleTips()
+    {
+        ChartOrder order{};
+        InitChartTable(&order);
+        Chart(".59").dpLost = 20;
+        ChartListModel model;
+        model.Show(&order, false);
+        QFont font = QApplication::font();
+        font.setPixelSize(11);
+        model.SetTitleRoom(font, 165 - 6);
+        const int afronova = int(std::find(order.begin(), order.end(), &Chart("AFRONOVA (FROM NONSTOP MEGAMIX) Challenge")) - order.begin());
+        QCOMPARE(model.rowCount(), 256);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("96.36"));
+        QCOMPARE(model.index(0, 0).data(Qt::ToolTipRole), QVariant());
+        QCOMPARE(model.index(afronova, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("AFRONOVA (FROM NONSTOP MEGAMIX) Challenge"));
+        QCOMPARE(model.index(afronova, 1).data(Qt::ToolTipRole), QVariant());
+        const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight};
+        for (int column = 0; column < 6; ++column) {
+            const auto cell = Qt::Alignment(model.index(1, column).data(Qt::TextAlignmentRole).toInt());
+            QCOMPARE(cell, Qt::Alignment(model.headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt()));
+            QCOMPARE(cell & Qt::AlignHorizontal_Mask, alignments[column]);
+        }
+
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        Chart(".59").enemyDpLost = 30;
+        model.Show(&order, true);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("  -10"));
+        QCOMPARE(resets.count() + removed.count(), 0);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().at(1).toModelIndex(), model.index(255, 5));
     }
 
     // The window's green stays out of the list, its header and its scroll bars under every style.
@@ -127,7 +164,7 @@ private slots:
     {
         OpenWithScores();
         f().ClickRow("1998");
-        QTreeWidget *list = f().Find<QTreeWidget>("ListViewScores");
+        QTreeView *list = f().List();
         const QString ranks = f().LabelText("LabelTotalRanks");
 
         QTest::keyClick(list, Qt::Key_5, Qt::ControlModifier);  // DP lost
@@ -155,8 +192,7 @@ private slots:
         f().ClickRow("YOZORA NO MUKO");
         f().ClickHeader(0);
         f().ClickHeader(0);
-        QTreeWidgetItem *item = f().List()->topLevelItem(255);
-        QVERIFY(f().List()->viewport()->rect().intersects(f().List()->visualItemRect(item)));
+        QVERIFY(f().List()->viewport()->rect().intersects(f().List()->visualRect(f().Cell(255))));
     }
 
     void keyboardMovesTheSelectionAndPrefills()

@@ -21,7 +21,7 @@ private slots:
         f().Open();
         QCOMPARE(QApplication::font(), applicationFont);  // dialogs and message boxes keep theirs
         QCOMPARE(f().Field("MemoGreat")->font(), f().window().font());
-        QCOMPARE(f().List()->topLevelItemCount(), 256);
+        QCOMPARE(f().RowCount(), 256);
         QStringList expected;
         for (const ChartRecord &chart : ChartTable)
             expected << QString::fromLatin1(chart.name);
@@ -199,16 +199,16 @@ private slots:
     void listColumns()
     {
         f().Open();
-        QTreeWidget *list = f().List();
-        QTreeWidgetItem *header = list->headerItem();
+        QTreeView *list = f().List();
         const QStringList captions = {"Song", "Date", "AA", "Rank", "DP", "%"};
         const int widths[] = {165, 70, 30, 40, 40, 45};
         const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight};
-        QCOMPARE(list->columnCount(), 6);
+        QCOMPARE(list->model()->columnCount(), 6);
         for (int column = 0; column < 6; ++column) {
-            QCOMPARE(header->text(column), captions[column]);
+            QCOMPARE(f().Caption(column), captions[column]);
             QCOMPARE(list->columnWidth(column), widths[column]);
-            QCOMPARE(Qt::Alignment(list->topLevelItem(0)->textAlignment(column)) & Qt::AlignHorizontal_Mask, alignments[column]);
+            QCOMPARE(Qt::Alignment(f().Cell(0, column).data(Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask,
+                     alignments[column]);
         }
         QVERIFY(!list->rootIsDecorated());
         QVERIFY(!list->isSortingEnabled());
@@ -278,7 +278,7 @@ private slots:
         }
         QCOMPARE(f().window().findChildren<QFileDialog *>().size(), 1);  // built once, then reused
         QCOMPARE(f().Find<QFileDialog>("OpenDialog_Enemy"), shown);
-        QCOMPARE(f().List()->headerItem()->text(5), QStringLiteral("%"));  // cancelled: nothing changed
+        QCOMPARE(f().Caption(5), QStringLiteral("%"));  // cancelled: nothing changed
     }
 };
 

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtTest>
 
 #include "Bk_control_main.h"
@@ -60,7 +60,11 @@ public:
         return widget;
     }
 
-    QTreeWidget *List() const { return Find<QTreeWidget>("ListViewScores"); }
+    QTreeView *List() const { return Find<QTreeView>("ListViewScores"); }
+    int RowCount() const { return List()->model()->rowCount(); }
+    QModelIndex Cell(int row, int column = 0) const { return List()->model()->index(row, column); }
+    QString CellText(int row, int column = 0) const { return Cell(row, column).data().toString(); }
+    QString Caption(int column) const { return List()->model()->headerData(column, Qt::Horizontal).toString(); }
     QLineEdit *Field(const char *name) const { return Find<QLineEdit>(name); }
     QString LabelText(const char *name) const { return Find<QLabel>(name)->text(); }
     QPushButton *Button(const char *name) const { return Find<QPushButton>(name); }
@@ -68,45 +72,45 @@ public:
     QStringList RowTexts(int row) const
     {
         QStringList texts;
-        QTreeWidgetItem *item = List()->topLevelItem(row);
-        for (int column = 0; column < List()->columnCount(); ++column)
-            texts << item->text(column);
+        for (int column = 0; column < List()->model()->columnCount(); ++column)
+            texts << CellText(row, column);
         return texts;
     }
 
     int RowOf(const char *title) const
     {
-        for (int row = 0; row < List()->topLevelItemCount(); ++row)
-            if (List()->topLevelItem(row)->text(0) == QLatin1String(title))
+        for (int row = 0; row < RowCount(); ++row)
+            if (CellText(row) == QLatin1String(title))
                 return row;
         return -1;
     }
 
     QString SelectedTitle() const
     {
-        const QList<QTreeWidgetItem *> selected = List()->selectedItems();
-        return selected.size() == 1 ? selected.first()->text(0) : QStringLiteral("<%1 selected>").arg(selected.size());
+        const QModelIndexList selected = List()->selectionModel()->selectedRows();
+        return selected.size() == 1 ? selected.first().data().toString()
+                                    : QStringLiteral("<%1 selected>").arg(selected.size());
     }
 
     QString CurrentTitle() const
     {
-        return List()->currentItem() != nullptr ? List()->currentItem()->text(0) : QString();
+        return CellText(List()->currentIndex().row());
     }
 
     QStringList Titles() const
     {
         QStringList titles;
-        for (int row = 0; row < List()->topLevelItemCount(); ++row)
-            titles << List()->topLevelItem(row)->text(0);
+        for (int row = 0; row < RowCount(); ++row)
+            titles << CellText(row);
         return titles;
     }
 
     // A real click on a row, scrolled into view first as a player would.
     void ClickRow(const char *title)
     {
-        QTreeWidgetItem *item = List()->topLevelItem(RowOf(title));
-        List()->scrollToItem(item);
-        QRect rect = List()->visualItemRect(item);
+        const QModelIndex cell = Cell(RowOf(title));
+        List()->scrollTo(cell);
+        QRect rect = List()->visualRect(cell);
         QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
     }
 

@@ -1,0 +1,142 @@
+#include "Bk_control_main.h"
+
+#include <stdexcept>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeView>
+
+#include "chart_cell_painter.h"
+#include "chart_list_model.h"
+#include "chart_ordering.h"
+#include "print_file.h"
+#include "totals.h"
+#include "window_parts.h"
+
+using namespace window_parts;
+
+void TBK_ControlMain::BuildScoreList()
+{
+    ListViewScores = MakeControl<QTreeView>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
+    ListScoresModel = new ChartListModel(ListViewScores);
+    ListViewScores->setModel(ListScoresModel);
+    ListViewScores->setItemDelegate(new ChartCellPainter(ListViewScores));
+    KeepStyleColours(ListViewScores);
+    ListViewScores->setRootIsDecorated(false);
+    ListViewScores->setItemsExpandable(false);
+    ListViewScores->setUniformRowHeights(true);
+    ListViewScores->setSortingEnabled(false);  // the header click sorts the charts, not the rows
+    ListViewScores->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListViewScores->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListViewScores->setAllColumnsShowFocus(true);
+    ListViewScores->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListViewScores->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListViewScores->header()->setSectionsClickable(true);
+    ListViewScores->header()->setSectionsMovable(false);
+    ListViewScores->header()->setStretchLastSection(false);
+    ListViewScores->installEventFilter(this);
+    Describe(ListViewScores, QStringLiteral("Charts and scores"),
+             QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
+    // the tool tip of a cut title follows the Song column's width, which the player may drag
+    const auto showTitleRoom = [this] {
+        ListScoresModel->SetTitleRoom(ListViewScores->font(), ListViewScores->columnWidth(0) -
+                                                                  2 * ChartCellPainter::TextMargin(ListViewScores));
+    };
+    for (int column = 0; column < ListColumnCount; ++column)
+        ListViewScores->setColumnWidth(column, ChartListModel::ColumnWidth(column));
+    showTitleRoom();
+    connect(ListViewScores->header(), &QHeaderView::sectionResized, this, showTitleRoom);
+
+    connect(ListViewScores->header(), &QHeaderView::sectionClicked, this,
+            Guarded([this](int column) { ListViewScoresColumnClick(column); }));
+    connect(ListViewScores->selectionModel(), &QItemSelectionModel::selectionChanged, this, Guarded([this] {
+                const QModelIndexList selected = ListViewScores->selectionModel()->selectedRows();
+                if (!selected.isEmpty())
+                    ListViewScoresSelectItem(selected.first(), true);
+            }));
+}
+
+// The rows stay, and a refill only tells the view that their cells changed: rows removed and
+// appended again would leave a screen reader holding cells that no longer exist.
+void TBK_ControlMain::FillScoreList()
+{
+    if (chartOrder == nullptr)
+        return;
+    if (currentChart == nullptr)
+        currentChart = (*chartOrder)[0];
+    uint32_t index = currentChart->index;
+
+    ListViewScores->clearSelection();  // the reselection below then reports the chart afresh
+    ListScoresModel->Show(chartOrder, compareMode);
+    SelectChartByIndex(index);
+}
+
+void TBK_ControlMain::SelectChartByIndex(uint32_t index)
+{
+    for (int row = 0; row < ListScoresModel->rowCount(); ++row) {
+        const ChartRecord *chart = ListScoresModel->ChartAt(row);
+        if (chart == nullptr || chart->index != index)
+            continue;
+        const QModelIndex rowIndex = ListScoresModel->index(row, 0);
+        ListViewScores->selectionModel()->select(rowIndex, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+        ListViewScores->selectionModel()->setCurrentIndex(rowIndex, QItemSelectionModel::NoUpdate);
+        ListViewScores->scrollTo(rowIndex);
+        return;
+    }
+}
+
+void TBK_ControlMain::UpdateTotals()
+{
+    TotalsCaptions captions = TotalsCaptionTexts(TallyCharts(ChartTable), compareMode);
+    SetLabelText(LabelTotalRanks, QString::fromLatin1(captions.ranks));
+    SetLabelText(LabelTotalDP, QString::fromLatin1(captions.dp));
+}
+
+void TBK_ControlMain::SetLastColumnCaption(const QString &caption)
+{
+    ListScoresModel->SetLastCaption(caption);
+}
+
+void TBK_ControlMain::ListViewScoresColumnClick(int column)
+{
+    static constexpr uint8_t KeyOfColumn[] = {SortByName, SortByDate, SortByAaAllowance, SortByRank, SortByDpLost};
+    uint8_t key = 0;
+    if (column >= 0 && column < LastColumn)
+        key = KeyOfColumn[column];
+    else if (column == LastColumn)
+        key = compareMode ? SortByDifference : SortByPercent;
+    else
+        return;
+    sortAscending = key == sortKey ? !sortAscending : true;
+    sortKey = key;
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+}
+
+void TBK_ControlMain::ListViewScoresSelectItem(const QModelIndex &item, bool selected)
+{
+    if (chartOrder == nullptr || !selected)
+        return;
+    ChartRecord *chart = ListScoresModel->ChartAt(item.row());
+    if (chart == nullptr) {
+        ClearEntryFields();
+        return;
+    }
+    currentChart = chart;
+    MemoGreat->setText(Decimal(chart->dpLost));
+    MemoOK->setText(Decimal(chart->freezes));
+    RecalculateEntry();
+    ResultHeardWithRow();
+}
+
+// A listing that did not reach its file says so: silence would look like a printed listing.
+void TBK_ControlMain::ButtonFilePrintClick()
+{
+    SaveFailure failure;
+    if (!WritePrintFile(chartOrder, &failure))
+        throw std::runtime_error(QStringLiteral("%1 could not be written: %2")
+                                     .arg(QString::fromLatin1(PrintFileName), QString::fromLocal8Bit(failure.reason))
+                                     .toStdString());
+}

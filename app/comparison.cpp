@@ -1,0 +1,153 @@
+#include "Bk_control_main.h"
+
+#include <algorithm>
+#include <QCompleter>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTreeView>
+#include <QWindow>
+
+#include "score_file.h"
+#include "window_parts.h"
+
+using namespace window_parts;
+
+namespace {
+
+bool ExecFileDialog(QFileDialog &dialog, QString &fileName)
+{
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    fileName = dialog.selectedFiles().value(0);
+    return true;
+}
+
+TBK_ControlMain::FileChooser &FileChooserSlot()
+{
+    static TBK_ControlMain::FileChooser chooser = ExecFileDialog;
+    return chooser;
+}
+
+// The file dialog's own sizes cut its detail columns and the names of its places short ("…").
+// Here the columns fit their contents, the place names show whole, and the dialog opens wide
+// enough for both beside a long name, as far as the screen allows. The dialog a platform theme
+// brings sizes itself and has none of these parts.
+void ShowFileDetailsWhole(QFileDialog &dialog)
+{
+    auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+    auto *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter"));
+    if (places == nullptr || files == nullptr || splitter == nullptr)
+        return;
+    QHeaderView *header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    const QFontMetrics metrics(files->font());
+    const int placesWidth = places->sizeHintForColumn(0) + 2 * places->frameWidth() + metrics.horizontalAdvance(u'n');
+    const int filesWidth = metrics.horizontalAdvance(QString(80, u'n'));  // a row of about 80 letters
+    const int width = dialog.sizeHint().width() - splitter->sizeHint().width() + placesWidth + filesWidth;
+    const QWidget *window = dialog.parentWidget()->window();
+    const QSize room = window->screen()->availableGeometry().size() - (window->frameGeometry().size() - window->size());
+    dialog.resize(QSize(width, dialog.sizeHint().height()).boundedTo(room));
+    splitter->setSizes({placesWidth, filesWidth});
+}
+
+}  // namespace
+
+void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
+{
+    FileChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+}
+
+// The dialog is a whole window of its own, and building it would take a third of the start-up
+// time and 4 MiB for a command many players never use; it is built on the first Compare.
+QFileDialog &TBK_ControlMain::OpenDialogEnemy()
+{
+    if (OpenDialog_Enemy != nullptr)
+        return *OpenDialog_Enemy;
+    OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
+    OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
+    OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog_Enemy->setFileMode(QFileDialog::ExistingFile);  // the path and the file must exist
+    OpenDialog_Enemy->setNameFilter(QStringLiteral("Score files (*.txt)"));
+    OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
+    OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
+    OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+    ShowFileDetailsWhole(*OpenDialog_Enemy);
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
+    return *OpenDialog_Enemy;
+}
+
+void TBK_ControlMain::ButtonCompareClick()
+{
+    QString fileName;
+    const bool chosen = FileChooserSlot()(OpenDialogEnemy(), fileName);
+    ReturnFromComparisonDialog();
+    if (!chosen)
+        return;
+    if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
+        return;
+    compareMode = true;
+    SetLastColumnCaption(QStringLiteral("Diff."));
+    FillScoreList();
+    UpdateTotals();
+    ButtonCompareReset->setEnabled(true);
+}
+
+// The dialog's name completion is a popup window of its own, which holds the keyboard grab.
+// When Enter accepts the dialog while the completion shows, Qt hides the dialog with the popup
+// still open: the popup stays on top and eats the next click, and with a screen reader listening
+// the window mostly never becomes active again, the focus left on the vanished dialog's field.
+// Closed as the key arrives, while the dialog still has the focus, it is gone before the dialog.
+void TBK_ControlMain::CloseComparisonCompletion()
+{
+    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+        completer->popup()->hide();
+}
+
+bool TBK_ControlMain::IsComparisonCompletion(const QObject *object) const
+{
+    if (OpenDialog_Enemy == nullptr || !object->isWidgetType())
+        return false;
+    const QList<QCompleter *> completers = OpenDialog_Enemy->findChildren<QCompleter *>();
+    return std::any_of(completers.begin(), completers.end(),
+                       [object](const QCompleter *completer) { return completer->popup() == object; });
+}
+
+// The window asks for the activation and gives the list the focus only once the dialog's window
+// is off the screen, so that the request follows the window manager's own focus change as the
+// dialog goes rather than racing it.
+void TBK_ControlMain::ReturnFromComparisonDialog()
+{
+    CloseComparisonCompletion();
+    QWindow *dialogWindow = OpenDialog_Enemy->windowHandle();
+    if (dialogWindow != nullptr && dialogWindow->isExposed())
+        dialogWindow->installEventFilter(this);  // ComparisonDialogGone, on its last expose
+    else
+        ComparisonDialogGone();
+}
+
+void TBK_ControlMain::ComparisonDialogGone()
+{
+    if (QWindow *dialogWindow = OpenDialog_Enemy->windowHandle())
+        dialogWindow->removeEventFilter(this);
+    activateWindow();
+    ListViewScores->setFocus(Qt::OtherFocusReason);
+}
+
+void TBK_ControlMain::ButtonCompareResetClick()
+{
+    compareMode = false;
+    SetLastColumnCaption(QStringLiteral("%"));
+    FillScoreList();
+    UpdateTotals();
+    ButtonCompareReset->setEnabled(false);
+}

@@ -1,0 +1,335 @@
+#include "Bk_control_main.h"
+
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QTreeView>
+
+#include "chart_ordering.h"
+#include "dp_scoring.h"
+#include "score_file.h"
+#include "score_file_lock.h"
+#include "score_text.h"
+#include "window_parts.h"
+
+using namespace window_parts;
+
+namespace {
+
+// The warning's texts never change: each of its labels is sized to its text once, as it is built.
+QLabel *MakeWarningLabel(QWidget *parent, const char *name, QPoint position, const QString &text, const QFont &font)
+{
+    auto *label = MakeControl<QLabel>(parent, name, QRect(position, QSize()));
+    label->setFont(font);
+    label->setText(text);
+    label->adjustSize();
+    return label;
+}
+
+TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount)
+{
+    const QString text = unsavedCount == 1 ? QStringLiteral("1 score is not saved in %1.")
+                                           : QStringLiteral("%1 scores are not saved in %2.").arg(unsavedCount);
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()),
+                    text.arg(QString::fromLatin1(ScoreFileName)), QMessageBox::NoButton, QApplication::activeWindow());
+    box.setInformativeText(QStringLiteral("Save again before closing, discard, or keep the window open?"));
+    QPushButton *save = box.addButton(QStringLiteral("&Save again"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(save);
+    box.exec();
+    if (box.clickedButton() == save)
+        return TBK_ControlMain::UnsavedScoresAnswer::SaveAgain;
+    if (box.clickedButton() == discard)
+        return TBK_ControlMain::UnsavedScoresAnswer::Discard;
+    return TBK_ControlMain::UnsavedScoresAnswer::Cancel;
+}
+
+TBK_ControlMain::UnsavedScoresQuestion &UnsavedScoresQuestionSlot()
+{
+    static TBK_ControlMain::UnsavedScoresQuestion question = AskAboutUnsavedScores;
+    return question;
+}
+
+}  // namespace
+
+void TBK_ControlMain::SetUnsavedScoresQuestion(UnsavedScoresQuestion question)
+{
+    UnsavedScoresQuestionSlot() = question ? std::move(question) : AskAboutUnsavedScores;
+}
+
+TBK_ControlMain::EntryFieldList TBK_ControlMain::EntryFields() const
+{
+    return {MemoGreat, MemoGood, MemoBoo, MemoMiss, MemoOK};
+}
+
+void TBK_ControlMain::ClearEntryFields()
+{
+    for (QLineEdit *field : EntryFields())
+        field->setText(QString());
+    for (QLabel *label : {LabelDPFreeze, LabelDPMissResult, LabelRankResult, LabelPercResult})
+        SetLabelText(label, QString());
+}
+
+bool TBK_ControlMain::RecalculateEntry()
+{
+    if (currentChart == nullptr)
+        return false;
+    const ChartRecord &chart = *currentChart;
+    pendingDpLost = chart.maxDp;
+    SetLabelText(LabelDPFreeze, QStringLiteral("%1 / %2").arg(chart.maxDp).arg(chart.freezes));
+
+    int32_t great = ConvertEntryText(MemoGreat->text());
+    int32_t good = ConvertEntryText(MemoGood->text());
+    int32_t boo = ConvertEntryText(MemoBoo->text());
+    int32_t miss = ConvertEntryText(MemoMiss->text());
+    int32_t ok = chart.freezes != 0 ? ConvertEntryText(MemoOK->text()) : 0;  // never read without freezes
+
+    uint16_t dpLost = ComputeDpLost(chart.maxDp, chart.freezes, great, good, boo, miss, ok);
+    uint16_t percent = PercentHundredths(chart.maxDp, dpLost);
+    SetLabelText(LabelDPMissResult, Decimal(dpLost));
+    SetLabelText(LabelRankResult, QString::fromLatin1(RankName(percent)));
+    SetLabelText(LabelPercResult, QString::fromLatin1(PercentLabelText(percent).text));
+    pendingDpLost = dpLost;
+    return true;
+}
+
+void TBK_ControlMain::MemoGreatChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoGoodChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoBooChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoMissChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+void TBK_ControlMain::MemoOKChange() { RecalculateEntry(); AnnounceResultAfterPause(); }
+
+bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
+{
+    if (currentChart == nullptr)
+        return false;
+    if (warnIfWorse && currentChart->dpLost < pendingDpLost) {
+        ShowWarningPanel();
+        return false;
+    }
+    const QDate today = QDate::currentDate();
+    currentChart->day = static_cast<uint8_t>(today.day());
+    currentChart->month = static_cast<uint8_t>(today.month());
+    currentChart->year = static_cast<uint16_t>(today.year());
+    currentChart->dpLost = pendingDpLost;
+    return true;
+}
+
+// Scores.txt is read again under the lock on every Insert, whatever its size or times say:
+// another window or an editor may have written it, and it reads in well under a millisecond.
+// The warning then compares with the score as the file has it.
+void TBK_ControlMain::ButtonInsertClick(QObject *sender)
+{
+    if (currentChart == nullptr)
+        return;
+    const ScoreFileLock lock;
+    const bool merged = MergeOwnFile();
+    if (!CommitEntry(sender != nullptr)) {
+        if (merged)
+            ShowMergedScores();
+        return;
+    }
+    uint32_t index = currentChart->index;
+    unsavedScore[index] = true;
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+    UpdateTotals();
+    const QString saveFailure = SaveOwnScoreFile(lock);
+    SelectChartByIndex(index);
+    ListViewScores->setFocus(Qt::OtherFocusReason);
+    // The score stays in memory and in the list; the next insert, or closing, tries again.
+    if (!saveFailure.isEmpty())
+        throw std::runtime_error(saveFailure.toStdString());
+}
+
+// Built into the hidden panel: a panel made or restacked in the shown window would have the
+// whole window painted again.
+void TBK_ControlMain::BuildWarningPanel()
+{
+    if (ButtonWarningOK != nullptr)
+        return;
+    PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    SetBackground(PanelWarning, WindowGreen);
+
+    LabelWarningTitle = MakeWarningLabel(PanelWarning, "LabelWarningTitle", QPoint(312, 20),
+                                         QStringLiteral("Warning"), WindowFont(32, true));
+    SetTextColour(LabelWarningTitle, ResultRed);
+    LabelWarningMessage = MakeWarningLabel(PanelWarning, "LabelWarningMessage", QPoint(171, 96),
+                                           QStringLiteral("You are inserting a greater amout of DPs than before!!! "),
+                                           WindowFont(LargePixels, true));
+    LabelWarningContinue = MakeWarningLabel(PanelWarning, "LabelWarningContinue", QPoint(327, 148),
+                                            QStringLiteral("Continue ?"), WindowFont(19, false));
+    SetTextColour(LabelWarningContinue, ResultRed);
+
+    ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
+    ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
+    // A reader announces the panel as an alert and reads its description: the words on the panel.
+    SetAccessibleRole(PanelWarning, QAccessible::AlertMessage);
+    Describe(PanelWarning, LabelWarningTitle->text(),
+             LabelWarningMessage->text().trimmed() + u' ' + LabelWarningContinue->text());
+    PanelWarning->installEventFilter(this);
+    Describe(ButtonWarningOK, QStringLiteral("OK, store the worse score"),
+             QStringLiteral("Stores the new result although it loses more DP than the stored score"));
+    Describe(ButtonWarningNO, QStringLiteral("Cancel, keep the stored score"),
+             QStringLiteral("Goes back to the entry without storing anything"));
+    connect(ButtonWarningOK, &QPushButton::clicked, this, Guarded([this] { ButtonWarningOKClick(); }));
+    connect(ButtonWarningNO, &QPushButton::clicked, this, Guarded([this] { ButtonWarningNOClick(); }));
+    QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
+}
+
+// While the entry panel covers it, the warning panel is hidden as well: a covered OK button
+// must not be reachable by Tab or by its mnemonic, where it would store without the test.
+void TBK_ControlMain::ShowWarningPanel()
+{
+    BuildWarningPanel();  // in case the warning comes before the first frame was painted
+    PanelWarning->show();
+    PanelInsert->hide();
+    ButtonWarningOK->setFocus(Qt::OtherFocusReason);
+    if (QAccessible::isActive()) {
+        QAccessibleEvent alert(PanelWarning, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+}
+
+void TBK_ControlMain::ShowEntryPanel()
+{
+    PanelInsert->show();
+    PanelWarning->hide();
+}
+
+void TBK_ControlMain::ButtonWarningOKClick()
+{
+    ShowEntryPanel();
+    ButtonInsertClick(nullptr);
+}
+
+void TBK_ControlMain::ButtonWarningNOClick()
+{
+    ShowEntryPanel();
+    ListViewScores->setFocus(Qt::OtherFocusReason);
+}
+
+// A Scores.txt that exists but was not read is never written over. The player hears why once
+// the window is up, so that the window itself appears at once.
+void TBK_ControlMain::LoadOwnScoreFile()
+{
+    LoadScoreFile(nullptr, &ownFileStatus);
+    if (!IsRefusal(ownFileStatus))
+        return;
+    const QString message = QStringLiteral("%1 was not read: %2. The window starts without scores and leaves that file as it is")
+                                .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text));
+    QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
+}
+
+// True when a score in the table changed. A refused file is tried again every time, as the
+// player may have mended it.
+bool TBK_ControlMain::MergeOwnFile()
+{
+    return MergeOwnScoreFile(unsavedScore, ownFileStatus);
+}
+
+// The file brought other scores than the window showed, and nothing was stored: the list shows
+// the file's scores at once, while the entry keeps what the player typed for OK or Cancel.
+void TBK_ControlMain::ShowMergedScores()
+{
+    const EntryFieldList fields = EntryFields();
+    QString typed[std::size(fields)];
+    std::transform(fields.begin(), fields.end(), typed, [](QLineEdit *field) { return field->text(); });
+    SortCharts(chartOrder, sortKey, sortAscending);
+    FillScoreList();
+    UpdateTotals();
+    for (size_t i = 0; i < std::size(fields); ++i)
+        fields[i]->setText(typed[i]);
+}
+
+// Yields the message for a Scores.txt that was not saved, or nothing when it was.
+QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
+{
+    QString reason;
+    SaveFailure failure;
+    if (IsRefusal(ownFileStatus))
+        reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
+    else if (lock.Busy())
+        reason = QStringLiteral("Another window kept it locked");
+    else if (!SaveScoreFile(&failure))
+        reason = QString::fromLocal8Bit(failure.reason);
+    else
+        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+    return reason.isEmpty() ? reason
+                            : QStringLiteral("%1 could not be saved: %2").arg(QString::fromLatin1(ScoreFileName), reason);
+}
+
+// The save of Insert without a new score: under the lock, after reading the file again.
+// Yields the message for a failure, as SaveOwnScoreFile does.
+QString TBK_ControlMain::SaveScoresAgain()
+{
+    const ScoreFileLock lock;
+    if (MergeOwnFile())
+        ShowMergedScores();
+    return SaveOwnScoreFile(lock);
+}
+
+int TBK_ControlMain::UnsavedScoreCount() const
+{
+    return int(std::count(std::begin(unsavedScore), std::end(unsavedScore), true));
+}
+
+// Closing ends the program, so scores that are not in Scores.txt are asked about first; with
+// every score saved nothing is asked and nothing written. Where nothing may be asked (a session
+// that ends without letting programs interact), saving is the one safe answer, and a failure
+// can only go unsaid.
+bool TBK_ControlMain::MayClose(bool mayAsk)
+{
+    const int unsaved = UnsavedScoreCount();
+    if (unsaved == 0)
+        return true;
+    if (!mayAsk)
+        return SaveScoresAgain().isEmpty();
+    switch (UnsavedScoresQuestionSlot()(unsaved)) {
+    case UnsavedScoresAnswer::SaveAgain: {
+        const QString saveFailure = SaveScoresAgain();
+        if (!saveFailure.isEmpty())
+            ShowError(saveFailure);
+        return saveFailure.isEmpty();
+    }
+    case UnsavedScoresAnswer::Discard:
+        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+        return true;
+    case UnsavedScoresAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TBK_ControlMain::closeEvent(QCloseEvent *event)
+{
+    bool mayClose = true;
+    Guarded([&] { mayClose = MayClose(true); })();
+    if (mayClose)
+        QWidget::closeEvent(event);
+    else
+        event->ignore();
+}
+
+// The desktop session asks every program before it ends (a logout); Cancel keeps it going.
+void TBK_ControlMain::SessionEnding(QSessionManager &manager)
+{
+    if (!manager.allowsInteraction()) {
+        MayClose(false);
+        return;
+    }
+    const bool mayEnd = MayClose(true);
+    manager.release();
+    if (!mayEnd)
+        manager.cancel();
+}

@@ -1,0 +1,123 @@
+#include "Bk_control_main.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QLabel>
+#include <QTimer>
+#include <QTreeView>
+
+#include "window_parts.h"
+
+using namespace window_parts;
+
+namespace {
+
+constexpr char AccessibleRoleProperty[] = "briskoAccessibleRole";
+constexpr int ResultPauseMilliseconds = 500;
+
+// Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
+// readers take for a window of its own (a frame) or skip as a filler; the window names the
+// role these widgets really play.
+QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
+{
+    const QVariant role = object->property(AccessibleRoleProperty);
+    if (!role.isValid() || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
+}
+
+}  // namespace
+
+namespace window_parts {
+
+void InstallAccessibleRoles()
+{
+    QAccessible::installFactory(WidgetInItsRole);
+}
+
+void SetAccessibleRole(QWidget *widget, QAccessible::Role role)
+{
+    widget->setProperty(AccessibleRoleProperty, int(role));
+}
+
+void Describe(QWidget *widget, const QString &name, const QString &description)
+{
+    widget->setAccessibleName(name);
+    widget->setAccessibleDescription(description);
+}
+
+void DescribeResult(QLabel *label, const QString &name, const QString &description)
+{
+    label->setProperty(ResultNameProperty, name);
+    label->setAccessibleDescription(description);
+    SetLabelText(label, label->text());
+}
+
+}  // namespace window_parts
+
+// A reader stays with the field being typed into and leaves the result labels alone; what Qt
+// 6.4 tells of a changed name or description, the object instead of its new text, a reader
+// cannot speak at all. What a reader does speak is a notification as it is shown. So once the
+// typing pauses the result is shown anew as one sentence in a notification of no size. It
+// belongs to the window, not to the entry panel, so that the panel's return after the warning
+// does not show it again.
+void TBK_ControlMain::BuildResultNotice()
+{
+    NoticeResult = MakeControl<QWidget>(this, "NoticeResult", QRect(184, 209, 0, 0));
+    SetAccessibleRole(NoticeResult, QAccessible::Notification);
+    NoticeResult->hide();  // until there is something to say
+    TimerResultPause = new QTimer(this);
+    TimerResultPause->setObjectName(QStringLiteral("TimerResultPause"));
+    TimerResultPause->setSingleShot(true);
+    TimerResultPause->setInterval(ResultPauseMilliseconds);
+    connect(TimerResultPause, &QTimer::timeout, this, Guarded([this] { TimerResultPauseTimer(); }));
+}
+
+// The result as a reader says it: "DP lost 36, rank AA, 94.52 percent"; nothing before a chart
+// is chosen.
+QString TBK_ControlMain::ResultSentence() const
+{
+    const QString dpLost = LabelDPMissResult->text();
+    if (dpLost.isEmpty())
+        return QString();
+    QString percent = LabelPercResult->text();
+    if (percent.endsWith(u'%'))
+        percent.chop(1);
+    return QStringLiteral("DP lost %1, rank %2, %3 percent").arg(dpLost, LabelRankResult->text(), percent);
+}
+
+void TBK_ControlMain::AnnounceResultAfterPause()
+{
+    TimerResultPause->start();
+}
+
+// A chosen row is read out with its DP lost, rank and percentage, so its result is not said again.
+void TBK_ControlMain::ResultHeardWithRow()
+{
+    TimerResultPause->stop();
+    heardResult = ResultSentence();
+}
+
+// Said only when it differs from what the player heard last, and never over the warning.
+void TBK_ControlMain::TimerResultPauseTimer()
+{
+    const QString sentence = ResultSentence();
+    if (sentence.isEmpty() || sentence == heardResult || !PanelInsert->isVisible())
+        return;
+    heardResult = sentence;
+    NoticeResult->hide();
+    NoticeResult->setAccessibleName(sentence);
+    NoticeResult->show();
+}
+
+// A reader says the list's description whenever the list gets the focus, and every Insert and
+// every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
+// has lost the focus for the first time, and only after the focus has moved on, as a reader
+// presents a change of the focused object's description and cannot read what Qt 6.4 sends.
+void TBK_ControlMain::ListViewScoresExit()
+{
+    if (ListViewScores->accessibleDescription().isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        this, Guarded([this] { ListViewScores->setAccessibleDescription(QString()); }), Qt::QueuedConnection);
+}
