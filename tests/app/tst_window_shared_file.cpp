@@ -93,7 +93,7 @@ private slots:
         QCOMPARE(other.InsertGreats("ABSOLUTE", 4), QStringLiteral("ok"));
         f().InsertGreats("1998", QStringLiteral("2"));
 
-        const QByteArray file = ReadBytes(ScoreFileName);
+        const QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 4);
         QCOMPARE(StoredDp(file, "1998"), 2);
         QCOMPARE(StoredDp(file, ".59"), 3);
@@ -117,10 +117,10 @@ private slots:
         QCOMPARE(ShownDp("1998"), QStringLiteral("7"));
         QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("10"));
         f().Click("ButtonWarningNO");
-        QCOMPARE(ReadBytes(ScoreFileName), edited);
+        QCOMPARE(ReadText(ScoreFileName), edited);
 
         f().InsertGreats("5.1.1.", QStringLiteral("0"));
-        QByteArray file = ReadBytes(ScoreFileName);
+        QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
         QCOMPARE(StoredDp(file, "1998"), 7);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
@@ -128,7 +128,7 @@ private slots:
         // a record the editor removes is gone from the window as well
         QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("5.1.1.", "05/06/2006", 0)));
         f().InsertGreats(".59", QStringLiteral("3"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 622);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("N/A"));
@@ -136,7 +136,7 @@ private slots:
         // a file deleted while the window is open is written again, every score in it
         QVERIFY(QFile::remove(ScoreFileName));
         f().InsertGreats("1998", QStringLiteral("1"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "1998"), 1);
 
@@ -153,7 +153,7 @@ private slots:
         const timespec times[2] = {saved.st_atim, saved.st_mtim};
         QVERIFY(utimensat(AT_FDCWD, ScoreFileName, times, 0) == 0);
         f().InsertGreats("ABSOLUTE", QStringLiteral("9"));
-        QCOMPARE(StoredDp(ReadBytes(ScoreFileName), ".59"), 2);
+        QCOMPARE(StoredDp(ReadText(ScoreFileName), ".59"), 2);
         QCOMPARE(ShownDp(".59"), QStringLiteral("2"));
 #endif
         QVERIFY(f().errors.isEmpty());
@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("10"));
         QVERIFY(QFile::remove(ScoreFileName));
         f().InsertGreats("1998", QStringLiteral("4"));
-        QByteArray file = ReadBytes(ScoreFileName);
+        QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 10);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
@@ -206,7 +206,7 @@ private slots:
         QVERIFY(other.Ready());
         QCOMPARE(other.InsertGreats("ABSOLUTE", 6), QStringLiteral("ok"));
         f().InsertGreats("1998", QStringLiteral("2"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 6);
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("6"));
         QCOMPARE(StoredDp(file, "1998"), 2);
