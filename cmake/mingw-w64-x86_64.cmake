@@ -16,10 +16,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Runs the cross-built test programs through wine where CMake needs to run one (ctest, try_run).
+# Runs the cross-built test programs through wine where CMake needs to run one (ctest, try_run),
+# with the QT_ variables that the tests set.
 find_program(BRISKO_WINE wine)
 if(BRISKO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${BRISKO_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
 endif()
 
 # Wine shows the build machine's root folder as drive Z:. Paths that the build writes into the

@@ -27,3 +27,5 @@ done
 for s in 16 32 48 64; do
     convert "icons/$s.png" -depth 8 "RGBA:icons/$s.rgba"
 done
+# The program file's icon on Windows, in the sizes Explorer shows.
+convert icons/16.png icons/32.png icons/48.png icons/256.png brisko.ico

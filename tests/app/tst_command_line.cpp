@@ -53,8 +53,9 @@ private slots:
         program.setWorkingDirectory(dir.path());
         program.start(QStringLiteral(BRISKO_PROGRAM), arguments);
         QVERIFY(program.waitForFinished(30000));
-        const QString stdoutText = QString::fromLocal8Bit(program.readAllStandardOutput());
-        const QString stderrText = QString::fromLocal8Bit(program.readAllStandardError());
+        // a Windows console program ends its lines with CR LF
+        const QString stdoutText = QString::fromLocal8Bit(program.readAllStandardOutput().replace("\r\n", "\n"));
+        const QString stderrText = QString::fromLocal8Bit(program.readAllStandardError().replace("\r\n", "\n"));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         const auto matches = [](const QString &pattern, const QString &text) {
             return QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(text).hasMatch();

@@ -216,17 +216,17 @@ private slots:
         f().Open();
         f().ClickHeader(4);
         f().Click("ButtonFilePrint");
-        const QByteArray normal = ReadBytes("OutPrint.txt");
+        const QByteArray normal = ReadText("OutPrint.txt");
         QCOMPARE(normal.count('\n'), 256);
         QVERIFY(normal.startsWith("|ABSOLUTE                                |43| AA|  10|98.39%|\n"));
 
         Compare("a.txt");
         QVERIFY(QFile::remove("OutPrint.txt"));
         f().Click("ButtonFilePrint");
-        QCOMPARE(ReadBytes("OutPrint.txt"), normal);
+        QCOMPARE(ReadText("OutPrint.txt"), normal);
         f().Click("ButtonCompareReset");
         f().Click("ButtonFilePrint");
-        QCOMPARE(ReadBytes("OutPrint.txt"), normal);
+        QCOMPARE(ReadText("OutPrint.txt"), normal);
         QCOMPARE(LastCaption(), QStringLiteral("%"));
 
         // a listing that could not be written says so
@@ -270,7 +270,7 @@ private slots:
         f().Type("MemoOK", "6");
         f().Click("ButtonInsert");
         QVERIFY(f().errors.isEmpty());
-        const QByteArray saved = ReadBytes("Scores.txt");
+        const QByteArray saved = ReadText("Scores.txt");
         QVERIFY(saved.contains("\nABSOLUTE\n"));
         QVERIFY(saved.contains("\n10\n"));
         QVERIFY(saved.contains("\n1998\n"));
@@ -278,7 +278,7 @@ private slots:
         // with every score saved, closing asks nothing and writes nothing
         QVERIFY(f().window().close());
         QCOMPARE(asked.size(), 2);
-        QCOMPARE(ReadBytes("Scores.txt"), saved);
+        QCOMPARE(ReadText("Scores.txt"), saved);
     }
 
     void closingCanSaveAgainOrDiscard_data()
@@ -301,7 +301,7 @@ private slots:
         QVERIFY(f().window().close());
         QCOMPARE(QFile::exists("Scores.txt"), saveAgain);
         if (saveAgain)
-            QVERIFY(ReadBytes("Scores.txt").contains("\nABSOLUTE\n" + QDate::currentDate().toString("dd/MM/yyyy").toLatin1() + "\n10\n"));
+            QVERIFY(ReadText("Scores.txt").contains("\nABSOLUTE\n" + QDate::currentDate().toString("dd/MM/yyyy").toLatin1() + "\n10\n"));
     }
 };
 

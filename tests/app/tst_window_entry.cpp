@@ -20,7 +20,7 @@ class TestWindowEntry : public QObject {
     std::unique_ptr<WindowFixture> fixture_;
     WindowFixture &f() { return *fixture_; }
 
-    QList<QByteArray> ScoreFileLines() { return ReadBytes("Scores.txt").split('\n'); }
+    QList<QByteArray> ScoreFileLines() { return ReadText("Scores.txt").split('\n'); }
 
     bool WarningShown()
     {
@@ -89,7 +89,7 @@ private slots:
         f().Click("ButtonInsert");
         QVERIFY(!WarningShown());
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(1), Today("dd/MM/yyyy"));
-        QVERIFY(ReadBytes("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n10\n"));
+        QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n10\n"));
     }
 
     void worseResultWarnsThenCancelOrStore()
@@ -108,7 +108,7 @@ private slots:
         f().Click("ButtonWarningNO");
         QVERIFY(!WarningShown());
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
-        QCOMPARE(ReadBytes("Scores.txt"), file);
+        QCOMPARE(ReadText("Scores.txt"), file);
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")), row);
         QCOMPARE(f().LabelText("LabelTotalRanks"), totals);
         QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("30"));
@@ -119,7 +119,7 @@ private slots:
         f().Click("ButtonWarningOK");  // stores without a second test
         QVERIFY(!WarningShown());
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("30"));
-        QVERIFY(ReadBytes("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n30\n"));
+        QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n30\n"));
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
     }
 
@@ -163,7 +163,7 @@ private slots:
         QVERIFY(WarningShown());
         f().Click("ButtonWarningOK");
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("N/A"));
-        QVERIFY(ReadBytes("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n622\n"));
+        QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n622\n"));
     }
 
     void pastedNulIsShownWholeInTheMessage()
@@ -238,7 +238,7 @@ private slots:
         QCOMPARE(f().FocusName(), QStringLiteral("ButtonWarningNO"));
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);  // Cancel
         QVERIFY(!WarningShown());
-        QCOMPARE(ReadBytes("Scores.txt"), ScoreRecord("ABSOLUTE", "06/09/2005", 10));
+        QCOMPARE(ReadText("Scores.txt"), ScoreRecord("ABSOLUTE", "06/09/2005", 10));
 
         f().Button("ButtonInsert")->setFocus();
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);

@@ -61,7 +61,7 @@ class TestWindowKeyboard : public QObject {
 
     QByteArray AbsoluteRecord() const
     {
-        const QByteArray file = ReadBytes("Scores.txt");
+        const QByteArray file = ReadText("Scores.txt");
         const qsizetype at = file.indexOf("ABSOLUTE\n");
         return at < 0 ? QByteArray() : file.mid(at, file.indexOf("----------", at) - at);
     }
@@ -154,7 +154,7 @@ private slots:
         if (stored)
             QCOMPARE(AbsoluteRecord(), "ABSOLUTE\n" + Today() + "\n30\n");
         else
-            QCOMPARE(ReadBytes("Scores.txt"), file);
+            QCOMPARE(ReadText("Scores.txt"), file);
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QString::fromLatin1(stored ? "30" : "10"));
     }
 
@@ -298,7 +298,7 @@ private slots:
         f().Open();
         Alt(Qt::Key_F);
         QTRY_VERIFY(QFile::exists("OutPrint.txt"));
-        QCOMPARE(ReadBytes("OutPrint.txt").count('\n'), 256);
+        QCOMPARE(ReadText("OutPrint.txt").count('\n'), 256);
         QVERIFY(!QFile::exists("Scores.txt"));
 
         DownToAbsolute();

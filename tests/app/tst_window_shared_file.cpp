@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -91,7 +93,7 @@ private slots:
         QCOMPARE(other.InsertGreats("ABSOLUTE", 4), QStringLiteral("ok"));
         f().InsertGreats("1998", QStringLiteral("2"));
 
-        const QByteArray file = ReadBytes(ScoreFileName);
+        const QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 4);
         QCOMPARE(StoredDp(file, "1998"), 2);
         QCOMPARE(StoredDp(file, ".59"), 3);
@@ -115,10 +117,10 @@ private slots:
         QCOMPARE(ShownDp("1998"), QStringLiteral("7"));
         QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("10"));
         f().Click("ButtonWarningNO");
-        QCOMPARE(ReadBytes(ScoreFileName), edited);
+        QCOMPARE(ReadText(ScoreFileName), edited);
 
         f().InsertGreats("5.1.1.", QStringLiteral("0"));
-        QByteArray file = ReadBytes(ScoreFileName);
+        QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
         QCOMPARE(StoredDp(file, "1998"), 7);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
@@ -126,7 +128,7 @@ private slots:
         // a record the editor removes is gone from the window as well
         QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("5.1.1.", "05/06/2006", 0)));
         f().InsertGreats(".59", QStringLiteral("3"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 622);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("N/A"));
@@ -134,10 +136,11 @@ private slots:
         // a file deleted while the window is open is written again, every score in it
         QVERIFY(QFile::remove(ScoreFileName));
         f().InsertGreats("1998", QStringLiteral("1"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "1998"), 1);
 
+#ifndef _WIN32
         // an edit in place that keeps the length and puts the old times back is read all the same
         struct stat saved;
         QVERIFY(stat(ScoreFileName, &saved) == 0);
@@ -150,8 +153,9 @@ private slots:
         const timespec times[2] = {saved.st_atim, saved.st_mtim};
         QVERIFY(utimensat(AT_FDCWD, ScoreFileName, times, 0) == 0);
         f().InsertGreats("ABSOLUTE", QStringLiteral("9"));
-        QCOMPARE(StoredDp(ReadBytes(ScoreFileName), ".59"), 2);
+        QCOMPARE(StoredDp(ReadText(ScoreFileName), ".59"), 2);
         QCOMPARE(ShownDp(".59"), QStringLiteral("2"));
+#endif
         QVERIFY(f().errors.isEmpty());
     }
 
@@ -168,12 +172,13 @@ private slots:
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("10"));
         QVERIFY(QFile::remove(ScoreFileName));
         f().InsertGreats("1998", QStringLiteral("4"));
-        QByteArray file = ReadBytes(ScoreFileName);
+        QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 10);
         QCOMPARE(StoredDp(file, ".59"), 3);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
         QCOMPARE(StoredDp(file, "1998"), 4);
 
+#ifndef _WIN32
         // another window holds the lock while this one inserts
         int ready[2];
         QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
@@ -195,12 +200,13 @@ private slots:
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("8"));
         kill(holder, SIGKILL);
         waitpid(holder, nullptr, 0);
+#endif
 
         OtherWindow other(f().dir().path());
         QVERIFY(other.Ready());
         QCOMPARE(other.InsertGreats("ABSOLUTE", 6), QStringLiteral("ok"));
         f().InsertGreats("1998", QStringLiteral("2"));
-        file = ReadBytes(ScoreFileName);
+        file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 6);
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("6"));
         QCOMPARE(StoredDp(file, "1998"), 2);
@@ -225,6 +231,8 @@ private slots:
     {
         QFETCH(QByteArray, kind);
         QFETCH(QString, reason);
+        if (!SystemMakesKind(kind))
+            QSKIP("the system makes no such file");
         QVERIFY(MakeNonScoreFile(kind, ScoreFileName));
         const QStringList entries = f().dir().entries();
         struct stat before;
@@ -257,7 +265,9 @@ private slots:
         QVERIFY(stat(ScoreFileName, &after) == 0);
         QCOMPARE(after.st_ino, before.st_ino);
         QCOMPARE(after.st_size, before.st_size);
+#ifndef _WIN32
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+#endif
         QCOMPARE(f().dir().entries(), entries);
     }
 };

@@ -27,6 +27,7 @@ public:
     ~SaverProcess() { Kill(); }
 
     bool Started() { return process_.waitForStarted(); }
+    QString Error() const { return process_.errorString(); }
 
     // True once the first save is complete; false if the child ended before that.
     bool WaitUntilReady()
@@ -103,7 +104,7 @@ private slots:
             const QString where = QStringLiteral("kill %1 of %2, seed %3").arg(run).arg(KillCount).arg(seed);
             {
                 SaverProcess saver(f().dir.path());
-                QVERIFY2(saver.Started(), qPrintable(where));
+                QVERIFY2(saver.Started(), qPrintable(where + QStringLiteral(": ") + saver.Error()));
                 QVERIFY2(saver.WaitUntilReady(), qPrintable(where + QStringLiteral(": the saver's first save failed")));
                 std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
                 QVERIFY2(saver.Kill(), qPrintable(where + QStringLiteral(": the saver ended before the kill")));
