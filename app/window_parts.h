@@ -1,6 +1,7 @@
 // What more than one of the window's files needs: the window's size, its fonts and colours, the
 // helpers that make and label its controls, and the guard around every handler. Internal to the
-// window; nothing outside app/ includes it.
+// window; nothing outside app/ includes it but the bench's reference window, which draws in
+// the same fonts and colours.
 #pragma once
 
 #include <cstdint>

@@ -116,9 +116,8 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(TBK_ControlMain::ApplicationTitle()));
     QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
-    const QString fallbackFonts = QApplication::applicationDirPath() + QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER);
-    TBK_ControlMain::SetFallbackFontFolder(fallbackFonts);
-    SameTextsWindow::SetFallbackFontFolder(fallbackFonts);
+    TBK_ControlMain::SetFallbackFontFolder(QApplication::applicationDirPath() +
+                                           QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER));
     if (warm)
         (void)QFontDatabase::families();
     std::unique_ptr<QWidget> window;

@@ -1,8 +1,5 @@
 #include "same_texts_window.h"
 
-#include <initializer_list>
-
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QImageReader>
 #include <QPainter>
@@ -13,15 +10,15 @@
 #include "score_file.h"
 #include "score_text.h"
 #include "totals.h"
+#include "window_parts.h"
 
 namespace {
 
-constexpr int ClientWidth = 763;
-constexpr int ClientHeight = 350;
-
-const QColor WindowGreen(0, 128, 0);
-const QColor ResultRed(255, 0, 0);
-const QColor PanelSilver(192, 192, 192);
+using window_parts::ClientHeight;
+using window_parts::ClientWidth;
+using window_parts::PanelSilver;
+using window_parts::ResultRed;
+using window_parts::WindowGreen;
 const QColor ChromeGrey(224, 224, 224);
 const QColor ChromeEdge(160, 160, 160);
 
@@ -41,59 +38,6 @@ constexpr Column Columns[] = {
     {"AA", 30, Qt::AlignCenter},                     {"Rank", 40, Qt::AlignCenter},
     {"DP", 40, Qt::AlignRight | Qt::AlignVCenter},   {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
 };
-
-// The program's choice of face, step for step, so that both pay the same font database work.
-QString InstalledFamily(std::initializer_list<const char *> candidates)
-{
-    const QStringList installed = QFontDatabase::families();
-    for (const char *name : candidates) {
-        const QString candidate = QString::fromLatin1(name);
-        for (const QString &entry : installed) {
-            if (entry.compare(candidate, Qt::CaseInsensitive) == 0 ||
-                entry.startsWith(candidate + QStringLiteral(" ["), Qt::CaseInsensitive))
-                return candidate;
-        }
-    }
-    return {};
-}
-
-QString LoadFallbackFamily(const QString &folder)
-{
-    QString family;
-    for (const char *face : {"LiberationSans-Regular.ttf", "LiberationSans-Bold.ttf"}) {
-        const int id = QFontDatabase::addApplicationFont(folder + u'/' + QString::fromLatin1(face));
-        if (id < 0)
-            return {};
-        family = QFontDatabase::applicationFontFamilies(id).value(0);
-    }
-    return family;
-}
-
-QString DesignFamily(const QString &fallbackFolder)
-{
-    QString found = InstalledFamily({"MS Sans Serif", "Liberation Sans", "Arimo"});
-    if (found.isEmpty())
-        found = LoadFallbackFamily(fallbackFolder);
-    if (found.isEmpty())
-        found = InstalledFamily({"DejaVu Sans"});
-    return found.isEmpty() ? QStringLiteral("MS Sans Serif") : found;
-}
-
-QFont DesignFont(const QString &family, int pixelSize, bool bold)
-{
-    QFont font(family);
-    font.setPixelSize(pixelSize);
-    font.setStyleHint(QFont::SansSerif);
-    if (bold) {
-        font.setBold(true);
-    } else {
-        QT_WARNING_PUSH
-        QT_WARNING_DISABLE_DEPRECATED
-        font.setLegacyWeight(40);
-        QT_WARNING_POP
-    }
-    return font;
-}
 
 // The height the toolkit gives a label or a list row of one line in this font.
 int LineHeight(const QFont &font)
@@ -140,23 +84,16 @@ QStringList RowTexts(const ChartRecord &chart)
 
 }  // namespace
 
-QString SameTextsWindow::fallbackFontFolder;
-
-void SameTextsWindow::SetFallbackFontFolder(const QString &folder)
-{
-    fallbackFontFolder = folder;
-}
-
 SameTextsWindow::SameTextsWindow()
 {
     Q_INIT_RESOURCE(brisko);  // the program's picture, compiled into its window library
     setWindowTitle(QStringLiteral("Brisko Calculator - ver. 1.1.00  (by Wren)"));
     setFixedSize(ClientWidth, ClientHeight);
-    const QString family = DesignFamily(fallbackFontFolder);
-    small = DesignFont(family, 11, false);
-    smallBold = DesignFont(family, 11, true);
-    large = DesignFont(family, 16, false);
-    largeBold = DesignFont(family, 16, true);
+    // the program's own choice of face, so that both pay the same font database work
+    small = window_parts::WindowFont(window_parts::SmallPixels, false);
+    smallBold = window_parts::WindowFont(window_parts::SmallPixels, true);
+    large = window_parts::WindowFont(window_parts::LargePixels, false);
+    largeBold = window_parts::WindowFont(window_parts::LargePixels, true);
 
     // The program's start: the table, the own score file, the order by title, the first chart
     // chosen with its stored DP lost as Greats and every freeze OK, and the totals.

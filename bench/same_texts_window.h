@@ -14,10 +14,8 @@
 
 class SameTextsWindow : public QWidget {
 public:
+    // Draws in the program's own fonts: set its fallback font folder before making one.
     SameTextsWindow();
-
-    // Where the program's own copy of its face lies, for a system without the design font.
-    static void SetFallbackFontFolder(const QString &folder);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -42,6 +40,4 @@ private:
     QFont large;
     QFont largeBold;
     QPixmap picture;
-
-    static QString fallbackFontFolder;
 };
