@@ -53,6 +53,15 @@ cat > "$tmp/dejavu-only.conf" <<EOF
 <!DOCTYPE fontconfig SYSTEM "fonts.dtd">
 <fontconfig><dir>$(dirname "$(fc-match -f '%{file}' 'DejaVu Sans')")</dir></fontconfig>
 EOF
+# Wine registers every host font it was ever shown; a prefix that knows a face besides DejaVu's
+# (the program was started in it by hand, say) would hide the zip's fonts, so it is made anew.
+if grep -i 'Z:\\\\usr\\\\share\\\\fonts.*\.ttf' "$WINEPREFIX/system.reg" 2> /dev/null | grep -qvi dejavu; then
+  echo "== smoke test: the wine prefix has known host fonts besides DejaVu's; making it anew"
+  # a server still running would write its registry into the new prefix as it ends
+  wineserver --kill 2> /dev/null || true
+  wineserver --wait 2> /dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -d "$WINEPREFIX" ]; then
   echo "== wine prefix for the smoke test ($WINEPREFIX)"
   DISPLAY= FONTCONFIG_FILE="$tmp/dejavu-only.conf" wineboot --init 2> /dev/null
