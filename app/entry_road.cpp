@@ -152,12 +152,14 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
         throw std::runtime_error(saveFailure.toStdString());
 }
 
-// Built into the hidden panel: a panel made or restacked in the shown window would have the
-// whole window painted again.
+// Made hidden when the first warning is due. It covers the whole window, and the entry panel is
+// hidden whenever it shows, so it may lie on top of it.
 void TBK_ControlMain::BuildWarningPanel()
 {
-    if (ButtonWarningOK != nullptr)
+    if (PanelWarning != nullptr)
         return;
+    PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
+    PanelWarning->hide();
     PanelWarning->setFrameStyle(QFrame::Panel | QFrame::Raised);
     SetBackground(PanelWarning, WindowGreen);
 
@@ -187,11 +189,11 @@ void TBK_ControlMain::BuildWarningPanel()
     QWidget::setTabOrder(ButtonWarningOK, ButtonWarningNO);
 }
 
-// While the entry panel covers it, the warning panel is hidden as well: a covered OK button
-// must not be reachable by Tab or by its mnemonic, where it would store without the test.
+// One of the two panels shows at a time: the OK button of a hidden warning panel must not be
+// reachable by Tab or by its mnemonic, where it would store without the test.
 void TBK_ControlMain::ShowWarningPanel()
 {
-    BuildWarningPanel();  // in case the warning comes before the first frame was painted
+    BuildWarningPanel();
     PanelWarning->show();
     PanelInsert->hide();
     ButtonWarningOK->setFocus(Qt::OtherFocusReason);
@@ -204,7 +206,8 @@ void TBK_ControlMain::ShowWarningPanel()
 void TBK_ControlMain::ShowEntryPanel()
 {
     PanelInsert->show();
-    PanelWarning->hide();
+    if (PanelWarning != nullptr)
+        PanelWarning->hide();
 }
 
 void TBK_ControlMain::ButtonWarningOKClick()

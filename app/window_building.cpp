@@ -113,11 +113,11 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 }
 
 // What the first frame does not show, done once it is on screen, so that the player waits for
-// none of it: the icon, and the hidden warning panel, two of whose fonts are used nowhere else.
+// none of it. The warning panel is not made until a warning is due: most plays never see it, and
+// two of its fonts are used nowhere else.
 void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
-    BuildWarningPanel();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
@@ -158,11 +158,6 @@ void TBK_ControlMain::BuildWindow()
     SetBackground(this, WindowGreen);
 
     SetAccessibleRole(this, QAccessible::Window);
-
-    // Made first, so that the entry panel lies on top of it; it is filled once the first frame is
-    // on screen (BuildWarningPanel).
-    PanelWarning = MakeControl<QFrame>(this, "PanelWarning", QRect(0, 0, ClientWidth, ClientHeight));
-    PanelWarning->hide();
 }
 
 void TBK_ControlMain::BuildInsertPanel()

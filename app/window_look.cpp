@@ -128,12 +128,17 @@ private:
     {
         if (side > LargestRawSize)
             return ReadImage(QStringLiteral(":/icons/%1.png").arg(side), "png");
-        const QResource raw(QStringLiteral(":/icons/%1.rgba").arg(side));
+        const QResource raw(QStringLiteral(":/icons/%1.argb").arg(side));
         const qsizetype bytesPerLine = qsizetype(side) * 4;
         if (raw.compressionAlgorithm() != QResource::NoCompression || raw.size() != bytesPerLine * side)
             return {};
-        // the image borrows the resource's bytes; the pixmap made from it converts them into its own
-        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_RGBA8888);
+        // The image borrows the resource's bytes, already in the pixmap's own format, so the
+        // pixmap made from it shares them instead of converting a copy.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_ARGB32_Premultiplied);
+#else
+        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_RGBA8888_Premultiplied).rgbSwapped();
+#endif
     }
 };
 

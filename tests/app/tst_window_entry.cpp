@@ -22,10 +22,7 @@ class TestWindowEntry : public QObject {
 
     QList<QByteArray> ScoreFileLines() { return ReadText("Scores.txt").split('\n'); }
 
-    bool WarningShown()
-    {
-        return f().Find<QWidget>("PanelWarning")->isVisible() && !f().Find<QWidget>("PanelInsert")->isVisible();
-    }
+    bool WarningShown() { return f().WarningShown(); }
 
 private slots:
     void init() { fixture_ = std::make_unique<WindowFixture>(); }

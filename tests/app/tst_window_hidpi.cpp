@@ -337,7 +337,7 @@ private slots:
         } else if (state == QLatin1String("warning")) {
             f().Type("MemoMiss", "12");
             f().Click("ButtonInsert");
-            QVERIFY(f().Find<QWidget>("PanelWarning")->isVisible());
+            QVERIFY(f().WarningShown());
         }
         CheckEverythingVisible();
     }

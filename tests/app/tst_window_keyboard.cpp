@@ -54,10 +54,7 @@ class TestWindowKeyboard : public QObject {
         QCOMPARE(f().SelectedTitle(), QStringLiteral("ABSOLUTE"));
     }
 
-    bool WarningShown()
-    {
-        return f().Find<QWidget>("PanelWarning")->isVisible() && !f().Find<QWidget>("PanelInsert")->isVisible();
-    }
+    bool WarningShown() { return f().WarningShown(); }
 
     QByteArray AbsoluteRecord() const
     {
@@ -259,7 +256,7 @@ private slots:
         }
         QCOMPARE(f().LabelText("LabelDPMissResult"), result);
         QCOMPARE(f().Caption(5), QStringLiteral("%"));
-        QVERIFY(!f().Find<QWidget>("PanelWarning")->isVisible());
+        QVERIFY(!f().WarningShown());
 
         // AltGr: a group switch on X11, Ctrl with Alt on Windows; the layout's character is typed
         QTest::keyClick(f().Field("MemoGreat"), '$', Qt::GroupSwitchModifier);

@@ -118,6 +118,8 @@ private slots:
         QFETCH(QRect, geometry);
         QFETCH(QString, text);
         f().Open();
+        if (name.contains("Warning"))
+            f().ShowWarning();
         QWidget *control = f().Find<QWidget>(name.constData());
         QCOMPARE(control->geometry(), geometry);
         if (auto *button = qobject_cast<QPushButton *>(control)) {
@@ -168,6 +170,8 @@ private slots:
         QFETCH(bool, bold);
         QFETCH(bool, red);
         f().Open();
+        if (name.contains("Warning"))
+            f().ShowWarning();
         auto *label = f().Find<QLabel>(name.constData());
         QCOMPARE(label->pos(), position);
         QCOMPARE(label->text(), text);
@@ -181,19 +185,24 @@ private slots:
         QVERIFY(label->geometry().right() < label->parentWidget()->width());
     }
 
-    void warningPanelLiesUnderTheEntryPanel()
+    // The warning panel is made when the first warning is due, and only one of the two panels
+    // shows at a time: a hidden OK button is out of reach of Tab and mnemonics.
+    void warningPanelIsMadeWhenDue()
     {
         f().Open();
-        QWidget *warning = f().Find<QWidget>("PanelWarning");
+        QVERIFY(f().window().findChild<QWidget *>(QStringLiteral("PanelWarning")) == nullptr);
         QWidget *entry = f().Find<QWidget>("PanelInsert");
-        QVERIFY(entry->isVisible());
-        QVERIFY(!warning->isVisible());  // covered, and out of reach of Tab and mnemonics
-        const QObjectList children = f().window().children();
-        QVERIFY(children.indexOf(warning) < children.indexOf(entry));  // beneath the entry panel
         QVERIFY(entry->autoFillBackground());
-        QCOMPARE(f().window().childAt(QPoint(5, 5)), f().Find<QWidget>("PanelInsert"));
+        QCOMPARE(f().window().childAt(QPoint(5, 5)), entry);
+        f().ShowWarning();
+        QCOMPARE(f().window().childAt(QPoint(5, 5)), f().Find<QWidget>("PanelWarning"));
+        f().Click("ButtonWarningNO");
+        QVERIFY(entry->isVisible());
+        QVERIFY(!f().Find<QWidget>("PanelWarning")->isVisible());
+        QCOMPARE(f().window().childAt(QPoint(5, 5)), entry);
         QTest::keyClick(f().List(), Qt::Key_K, Qt::AltModifier);
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
+        QVERIFY(!f().WarningShown());
     }
 
     void listColumns()

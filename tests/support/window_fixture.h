@@ -123,6 +123,25 @@ public:
 
     void Click(const char *buttonName) { QTest::mouseClick(Button(buttonName), Qt::LeftButton); }
 
+    // The warning panel is made only when the first warning is due.
+    bool WarningShown() const
+    {
+        auto *warning = window_->findChild<QWidget *>(QStringLiteral("PanelWarning"));
+        return warning != nullptr && warning->isVisible() && !Find<QWidget>("PanelInsert")->isVisible();
+    }
+
+    // Raises the warning as a player does: a score stored for the chart of the list's current
+    // row, then a worse one inserted.
+    void ShowWarning()
+    {
+        Type("MemoGreat", QStringLiteral("0"));
+        Click("ButtonInsert");
+        Type("MemoGreat", QStringLiteral("1"));
+        Click("ButtonInsert");
+        if (!WarningShown())
+            qFatal("the warning did not show");
+    }
+
     // What a player does to store a play of that many Greats (and every freeze OK) on a chart.
     void InsertGreats(const char *title, const QString &greats)
     {
