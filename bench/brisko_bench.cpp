@@ -335,7 +335,7 @@ void BenchStart()
         ratios.push_back(Printed("%.3f", median / texts.instructions.Median()));
         walls.push_back(Printed("%.1f ms (%.1f to %.1f)", start->wall.Median(), start->wall.Quantile(0.25),
                                 start->wall.Quantile(0.75)));
-        memories.push_back(Printed("%.1f MiB", start->memory.Median()));
+        memories.push_back(Printed("%.2f MiB", start->memory.Median()));
     }
     const double instructionLimit = InstructionFactor * texts.instructions.Median();
     const double memoryLimit = texts.memory.Median() + ExtraMemoryMiB;
@@ -360,7 +360,7 @@ void BenchStart()
                                    "median of %.0f",
                                    StartRounds),
                            memories[0], memories[1], memories[2],
-                           Printed("program <= same texts + %.1f MiB = %.1f MiB", ExtraMemoryMiB, memoryLimit),
+                           Printed("program <= same texts + %.1f MiB = %.2f MiB", ExtraMemoryMiB, memoryLimit),
                            Verdict(memoryWithin)}));
     lines.push_back(Cells({"Instruction counts of one window agree between runs", "", "", "",
                            Printed("within ±%.1f %%, largest ±%.2f %%", CountSpreadLimit * 100, spread * 100),
