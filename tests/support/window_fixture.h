@@ -41,7 +41,7 @@ public:
         window_->activateWindow();
         if (!QTest::qWaitForWindowActive(window_.get()))
             qWarning("the window did not become active");
-        // right after its first frame the window sets its icon and sizes the hidden labels
+        // right after its first frame the window sets its icon
         if (!QTest::qWaitFor([this] { return !window_->windowIcon().isNull(); }))
             qWarning("the window did not finish its start");
         return *window_;
