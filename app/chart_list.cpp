@@ -44,7 +44,7 @@ void TBK_ControlMain::BuildScoreList()
                                                                   2 * ChartCellPainter::TextMargin(ListViewScores));
     };
     for (int column = 0; column < ListColumnCount; ++column)
-        ListViewScores->setColumnWidth(column, ChartListModel::ColumnWidth(column));
+        ListViewScores->setColumnWidth(column, ChartListModel::Column(column).width);
     showTitleRoom();
     connect(ListViewScores->header(), &QHeaderView::sectionResized, this, showTitleRoom);
 

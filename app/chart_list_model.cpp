@@ -10,12 +10,7 @@
 
 namespace {
 
-struct ListColumn {
-    const char *caption;
-    int width;
-    Qt::Alignment alignment;
-};
-constexpr ListColumn ListColumns[] = {
+constexpr ChartListModel::ColumnLook ListColumns[] = {
     {"Song", 165, Qt::AlignLeft | Qt::AlignVCenter},  {"Date", 70, Qt::AlignCenter}, {"AA", 30, Qt::AlignCenter},
     {"Rank", 40, Qt::AlignCenter}, {"DP", 40, Qt::AlignRight | Qt::AlignVCenter}, {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
 };
@@ -30,9 +25,9 @@ ChartListModel::ChartListModel(QObject *parent)
 {
 }
 
-int ChartListModel::ColumnWidth(int column)
+const ChartListModel::ColumnLook &ChartListModel::Column(int column)
 {
-    return ListColumns[column].width;
+    return ListColumns[column];
 }
 
 void ChartListModel::Show(ChartOrder *order, bool compareMode)
@@ -77,7 +72,6 @@ int ChartListModel::columnCount(const QModelIndex &parent) const
 
 QString ChartListModel::CellText(const ChartRecord &chart, int column) const
 {
-    const uint16_t percent = ChartPercent(chart);
     switch (column) {
     case Song:
         return QString::fromLatin1(chart.name);
@@ -86,12 +80,12 @@ QString ChartListModel::CellText(const ChartRecord &chart, int column) const
     case AA:
         return window_parts::Decimal(chart.aaAllowance);
     case Rank:
-        return QString::fromLatin1(RankName(percent));
+        return QString::fromLatin1(RankName(ChartPercent(chart)));
     case DP:
         return chart.dpLost == chart.maxDp ? QStringLiteral("N/A") : window_parts::Decimal(chart.dpLost);
     default:
         return QString::fromLatin1(compareMode_ ? DifferenceText(ChartDifference(chart)).text
-                                                : PercentFieldText(percent).text);
+                                                : PercentFieldText(ChartPercent(chart)).text);
     }
 }
 

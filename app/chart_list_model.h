@@ -12,7 +12,14 @@ class ChartListModel : public QAbstractTableModel {
 public:
     explicit ChartListModel(QObject *parent = nullptr);
 
-    static int ColumnWidth(int column);
+    // A column's caption (the last one's in percentage mode), its width at the design size and
+    // the alignment of its texts.
+    struct ColumnLook {
+        const char *caption;
+        int width;
+        Qt::Alignment alignment;
+    };
+    static const ColumnLook &Column(int column);
 
     // Shows the charts in this order, with the last column as percentage or difference. The
     // first call brings the rows; every later one keeps them and changes their cells, so that

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QtMath>
 
+#include "chart_list_model.h"
 #include "chart_ordering.h"
 #include "dp_scoring.h"
 #include "score_file.h"
@@ -28,16 +29,6 @@ constexpr int ListFrame = 1;
 constexpr int ScrollBarWidth = 14;
 constexpr int HeaderMargin = 2;
 constexpr int CellMargin = 3;
-struct Column {
-    const char *caption;
-    int width;
-    Qt::Alignment alignment;
-};
-constexpr Column Columns[] = {
-    {"Song", 165, Qt::AlignLeft | Qt::AlignVCenter}, {"Date", 70, Qt::AlignCenter},
-    {"AA", 30, Qt::AlignCenter},                     {"Rank", 40, Qt::AlignCenter},
-    {"DP", 40, Qt::AlignRight | Qt::AlignVCenter},   {"%", 45, Qt::AlignRight | Qt::AlignVCenter},
-};
 
 // The height the toolkit gives a label or a list row of one line in this font.
 int LineHeight(const QFont &font)
@@ -191,7 +182,8 @@ void SameTextsWindow::PaintList(QPainter &painter)
 
     painter.setFont(small);
     int x = left;
-    for (const Column &column : Columns) {
+    for (int index = 0; index < window_parts::ListColumnCount; ++index) {
+        const ChartListModel::ColumnLook &column = ChartListModel::Column(index);
         Chrome(painter, QRect(x, headerTop, column.width, headerHeight), ChromeGrey);
         painter.setPen(Qt::black);
         painter.drawText(QRect(x, headerTop, column.width, headerHeight).adjusted(HeaderMargin, HeaderMargin, -HeaderMargin, -HeaderMargin),
@@ -212,12 +204,13 @@ void SameTextsWindow::PaintList(QPainter &painter)
         painter.setPen(selected ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::Text));
         const QStringList texts = RowTexts(*order[size_t(row)]);
         int cellLeft = left;
-        for (int column = 0; column < int(std::size(Columns)); ++column) {
-            const QRect cell = QRect(cellLeft, top, Columns[column].width, rowHeight).adjusted(CellMargin, 0, -CellMargin, 0);
+        for (int column = 0; column < window_parts::ListColumnCount; ++column) {
+            const ChartListModel::ColumnLook &look = ChartListModel::Column(column);
+            const QRect cell = QRect(cellLeft, top, look.width, rowHeight).adjusted(CellMargin, 0, -CellMargin, 0);
             // Only a title can be longer than its column.
             const QString text = column == 0 ? metrics.elidedText(texts[column], Qt::ElideRight, cell.width()) : texts[column];
-            painter.drawText(cell, int(Columns[column].alignment), text);
-            cellLeft += Columns[column].width;
+            painter.drawText(cell, int(look.alignment), text);
+            cellLeft += look.width;
         }
     }
     painter.restore();
