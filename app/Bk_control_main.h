@@ -114,6 +114,8 @@ private:
     void ListViewScoresColumnClick(int column);
     void ListViewScoresSelectItem(const QModelIndex &item, bool selected);
     bool ListViewScoresKeyPress(QKeyEvent *event);
+    void ListViewScoresEnter(Qt::FocusReason reason);
+    void ReportCurrentCellFocused();
     void ListViewScoresExit();
     void MemoGreatChange();
     void MemoGoodChange();

@@ -110,6 +110,35 @@ void TBK_ControlMain::TimerResultPauseTimer()
     NoticeResult->show();
 }
 
+// Qt reports the focus of the list as a whole, and a reader then names the list but not the row
+// the player is on: after an Insert, a Cancel or a Compare, or a Tab into it. Once Qt has reported
+// the list, the current row's first cell is reported as focused too, as a move within the list
+// reports it, and the reader reads the row. Not while the list still has its hint: on the first
+// meeting the reader says the hint, which the row would replace. Nor on a click, which reports
+// the row clicked.
+void TBK_ControlMain::ListViewScoresEnter(Qt::FocusReason reason)
+{
+    if (!QAccessible::isActive() || !ListViewScores->accessibleDescription().isEmpty() ||
+        reason == Qt::MouseFocusReason)
+        return;
+    QMetaObject::invokeMethod(this, Guarded([this] { ReportCurrentCellFocused(); }), Qt::QueuedConnection);
+}
+
+void TBK_ControlMain::ReportCurrentCellFocused()
+{
+    const QModelIndex current = ListViewScores->currentIndex();
+    if (!ListViewScores->hasFocus() || !current.isValid())
+        return;
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(ListViewScores);
+    QAccessibleTableInterface *table = list != nullptr ? list->tableInterface() : nullptr;
+    QAccessibleInterface *cell = table != nullptr ? table->cellAt(current.row(), 0) : nullptr;
+    if (cell == nullptr)
+        return;
+    QAccessibleEvent focus(ListViewScores, QAccessible::Focus);
+    focus.setChild(list->indexOfChild(cell));
+    QAccessible::updateAccessibility(&focus);
+}
+
 // A reader says the list's description whenever the list gets the focus, and every Insert and
 // every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
 // has lost the focus for the first time, and only after the focus has moved on, as a reader

@@ -101,6 +101,10 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this] { ListViewScoresExit(); })();
         return false;
     }
+    if (event->type() == QEvent::FocusIn && watched == ListViewScores) {
+        Guarded([this, event] { ListViewScoresEnter(static_cast<QFocusEvent *>(event)->reason()); })();
+        return false;
+    }
     if (event->type() == QEvent::Expose && OpenDialog_Enemy != nullptr &&
         watched == OpenDialog_Enemy->windowHandle() && !OpenDialog_Enemy->windowHandle()->isExposed()) {
         Guarded([this] { ComparisonDialogGone(); })();

@@ -88,6 +88,15 @@ class TestWindowAccessibility : public QObject {
         return notices;
     }
 
+    // The name of what the focus was last reported on: the list, or one of its cells.
+    QString LastFocused()
+    {
+        for (qsizetype i = heard.size(); i > 0; --i)
+            if (heard[i - 1].type == QAccessible::Focus)
+                return heard[i - 1].name;
+        return QString();
+    }
+
     // The controls whose name or description changed since the last look.
     QStringList Changed()
     {
@@ -349,6 +358,8 @@ private slots:
     {
         f().Open();
         QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description), QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));
+        QCoreApplication::processEvents();
+        QCOMPARE(LastFocused(), QStringLiteral("Charts and scores"));  // the hint, not the row, on the first meeting
         QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
         QTRY_VERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
         const Heard *dropped = Last(QAccessible::DescriptionChanged, "ListViewScores");
@@ -357,6 +368,7 @@ private slots:
         f().Click("ButtonInsert");
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         QVERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
+        QTRY_COMPARE(LastFocused(), f().CurrentTitle());  // back in the list, the row is read
     }
 
     void listCellsAreReadWithTheirColumns()
