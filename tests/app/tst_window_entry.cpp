@@ -22,7 +22,6 @@ class TestWindowEntry : public QObject {
 
     QList<QByteArray> ScoreFileLines() { return ReadText("Scores.txt").split('\n'); }
 
-    bool WarningShown() { return f().WarningShown(); }
 
 private slots:
     void init() { fixture_ = std::make_unique<WindowFixture>(); }
@@ -84,7 +83,7 @@ private slots:
         f().Open();
         f().ClickRow("ABSOLUTE");
         f().Click("ButtonInsert");
-        QVERIFY(!WarningShown());
+        QVERIFY(!f().WarningShown());
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(1), Today("dd/MM/yyyy"));
         QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n10\n"));
     }
@@ -100,10 +99,10 @@ private slots:
         const QString totals = f().LabelText("LabelTotalRanks");
 
         f().Click("ButtonInsert");
-        QVERIFY(WarningShown());
+        QVERIFY(f().WarningShown());
         QCOMPARE(f().FocusName(), QStringLiteral("ButtonWarningOK"));
         f().Click("ButtonWarningNO");
-        QVERIFY(!WarningShown());
+        QVERIFY(!f().WarningShown());
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         QCOMPARE(ReadText("Scores.txt"), file);
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")), row);
@@ -112,9 +111,9 @@ private slots:
         QCOMPARE(f().LabelText("LabelDPMissResult"), QStringLiteral("30"));
 
         f().Click("ButtonInsert");
-        QVERIFY(WarningShown());
+        QVERIFY(f().WarningShown());
         f().Click("ButtonWarningOK");  // stores without a second test
-        QVERIFY(!WarningShown());
+        QVERIFY(!f().WarningShown());
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("30"));
         QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n30\n"));
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
@@ -127,7 +126,7 @@ private slots:
         f().Type("MemoMiss", "99999");  // five characters at most: 9999 misses lose everything
         QCOMPARE(f().Field("MemoMiss")->text(), QStringLiteral("99999").left(5));
         f().Click("ButtonInsert");
-        QVERIFY(!WarningShown());
+        QVERIFY(!f().WarningShown());
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(1), Today("dd/MM/yyyy"));
     }
 
@@ -157,7 +156,7 @@ private slots:
         f().ClickRow("ABSOLUTE");
         f().errors.clear();
         f().Click("ButtonInsert");
-        QVERIFY(WarningShown());
+        QVERIFY(f().WarningShown());
         f().Click("ButtonWarningOK");
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("N/A"));
         QVERIFY(ReadText("Scores.txt").contains("ABSOLUTE\n" + Today("dd/MM/yyyy").toLatin1() + "\n622\n"));
@@ -230,16 +229,16 @@ private slots:
         f().Type("MemoGreat", "11");
         f().Button("ButtonInsert")->setFocus();
         QTest::keyClick(f().FocusWidget(), Qt::Key_Space);
-        QVERIFY(WarningShown());
+        QVERIFY(f().WarningShown());
         QTest::keyClick(f().FocusWidget(), Qt::Key_Tab);
         QCOMPARE(f().FocusName(), QStringLiteral("ButtonWarningNO"));
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);  // Cancel
-        QVERIFY(!WarningShown());
+        QVERIFY(!f().WarningShown());
         QCOMPARE(ReadText("Scores.txt"), ScoreRecord("ABSOLUTE", "06/09/2005", 10));
 
         f().Button("ButtonInsert")->setFocus();
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);
-        QVERIFY(WarningShown());
+        QVERIFY(f().WarningShown());
         QTest::keyClick(f().FocusWidget(), Qt::Key_Return);  // OK
         QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("11"));
     }

@@ -54,7 +54,6 @@ class TestWindowKeyboard : public QObject {
         QCOMPARE(f().SelectedTitle(), QStringLiteral("ABSOLUTE"));
     }
 
-    bool WarningShown() { return f().WarningShown(); }
 
     QByteArray AbsoluteRecord() const
     {
@@ -139,14 +138,14 @@ private slots:
         Press(Qt::Key_Return);
         Type("30");
         Alt(Qt::Key_I);
-        QTRY_VERIFY(WarningShown());
+        QTRY_VERIFY(f().WarningShown());
         QCOMPARE(f().FocusName(), QStringLiteral("ButtonWarningOK"));
 
         for (int key : keys) {
             const QKeyCombination combination = QKeyCombination::fromCombined(key);
             Press(combination.key(), combination.keyboardModifiers());
         }
-        QTRY_VERIFY(!WarningShown());
+        QTRY_VERIFY(!f().WarningShown());
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         if (stored)
             QCOMPARE(AbsoluteRecord(), "ABSOLUTE\n" + Today() + "\n30\n");
