@@ -26,6 +26,21 @@ QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
     return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
 }
 
+// Qt 6.8 and later tell a reader the words themselves, as an announcement of the window that
+// the reader speaks at once. Before 6.8 the words are shown as the name of a notification,
+// which a reader speaks as it appears.
+void ShowNotice(QWidget *notice, const QString &words)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    QAccessibleAnnouncementEvent announcement(notice->window(), words);
+    QAccessible::updateAccessibility(&announcement);
+#else
+    notice->hide();
+    notice->setAccessibleName(words);
+    notice->show();
+#endif
+}
+
 }  // namespace
 
 namespace window_parts {
@@ -105,9 +120,7 @@ void TBK_ControlMain::TimerResultPauseTimer()
     if (sentence.isEmpty() || sentence == heardResult || !PanelInsert->isVisible())
         return;
     heardResult = sentence;
-    NoticeResult->hide();
-    NoticeResult->setAccessibleName(sentence);
-    NoticeResult->show();
+    ShowNotice(NoticeResult, sentence);
 }
 
 // Qt reports the focus of the list as a whole, and a reader then names the list but not the row

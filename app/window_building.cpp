@@ -149,6 +149,9 @@ void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
 
 void TBK_ControlMain::BuildWindow()
 {
+    // First: Qt 6.8 makes and keeps the window's accessible object as soon as the title is set
+    // while a reader listens, and it keeps the role it was made with.
+    SetAccessibleRole(this, QAccessible::Window);
     setObjectName(QStringLiteral("BK_ControlMain"));
     setWindowTitle(QStringLiteral("Brisko Calculator - ver. 1.1.00  (by Wren)"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -156,8 +159,6 @@ void TBK_ControlMain::BuildWindow()
     setFixedSize(ClientWidth, ClientHeight);
     setFont(WindowFont(SmallPixels, false));
     SetBackground(this, WindowGreen);
-
-    SetAccessibleRole(this, QAccessible::Window);
 }
 
 void TBK_ControlMain::BuildInsertPanel()

@@ -34,12 +34,39 @@ void Hear(QAccessibleEvent *event)
     handedOut << QAccessible::uniqueId(accessible);
     heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name),
                    accessible->text(QAccessible::Description), QApplication::focusWidget()};
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    if (event->type() == QAccessible::Announcement)
+        heard.back().name = static_cast<QAccessibleAnnouncementEvent *>(event)->message();
+#endif
+}
+
+// Words said to a reader: a notification shown, or on Qt 6.8 and later an announcement.
+bool IsNotice(const Heard &told, QObject *notice)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    if (told.type == QAccessible::Announcement)
+        return true;
+#endif
+    return told.type == QAccessible::ObjectShow && told.object == notice;
 }
 
 void Log(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     logged << message;
 }
+
+// A bridge may ask for the window's accessible object at anything the window is told while it
+// is being built, its title first of all, and the object keeps the role it was made with.
+class RoleWhileBuilt : public QObject {
+public:
+    QList<QAccessible::Role> roles;
+    bool eventFilter(QObject *object, QEvent *) override
+    {
+        if (qobject_cast<TBK_ControlMain *>(object) != nullptr)
+            roles << QAccessible::queryAccessibleInterface(object)->role();
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -73,7 +100,7 @@ class TestWindowAccessibility : public QObject {
         return words.remove(u'&');
     }
 
-    // The notifications shown since the last look, once the typing has paused.
+    // The words said since the last look, once the typing has paused.
     QStringList NoticesAfterPause()
     {
         auto *pause = f().window().findChild<QTimer *>(QStringLiteral("TimerResultPause"));
@@ -81,7 +108,7 @@ class TestWindowAccessibility : public QObject {
             return {QStringLiteral("no pause")};
         QStringList notices;
         for (const Heard &told : std::as_const(heard)) {
-            if (told.type == QAccessible::ObjectShow && told.object == f().Find<QObject>("NoticeResult"))
+            if (IsNotice(told, f().Find<QObject>("NoticeResult")))
                 notices << told.name;
         }
         heard.clear();
@@ -173,8 +200,12 @@ private slots:
             return true;
         });
         qInstallMessageHandler(Log);
+        RoleWhileBuilt asked;
+        qApp->installEventFilter(&asked);
         f().Open();
-        QCOMPARE(QAccessible::queryAccessibleInterface(&f().window())->role(), QAccessible::Window);
+        qApp->removeEventFilter(&asked);
+        QVERIFY(!asked.roles.isEmpty());
+        QCOMPARE(asked.roles, QList<QAccessible::Role>(asked.roles.size(), QAccessible::Window));
         f().ClickRow("ABSOLUTE");
         QCOMPARE(ListMisread(), QString());
         f().ClickHeader(4);
@@ -337,7 +368,6 @@ private slots:
         f().Type("MemoMiss", "3");
         QCOMPARE(Changed(), QStringList({"LabelDPMissResult", "LabelPercResult"}));  // the rank stays AA
         QCOMPARE(NoticesAfterPause(), QStringList({"DP lost 40, rank AA, 93.56 percent"}));
-        QCOMPARE(Name("NoticeResult"), QStringLiteral("DP lost 40, rank AA, 93.56 percent"));
 
         f().Type("MemoOK", "0");  // ABSOLUTE has no freezes: the result stays
         QCOMPARE(Changed(), QStringList());

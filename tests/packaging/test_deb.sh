@@ -29,6 +29,16 @@ arch=$(dpkg --print-architecture)
 report=$(lintian --pedantic --display-info "$deb" 2>"$work/lintian.log")
 status=$?
 [ "$status" -eq 0 ] || fail "lintian exited with $status: $(cat "$work/lintian.log")"
+# Without a home page AppStream 1.0 fails the metainfo on that warning alone (test_metainfo.sh),
+# and lintian, which asks it about the installed tree, says that it failed: so long as the
+# tree's only finding is that one, this is the line it says it with.
+dpkg-deb -x "$deb" "$work/root"
+if [ -z "$homepage" ] && appstreamcli validate-tree --no-net "$work/root" >"$work/appstream.log" 2>&1; then
+    :
+elif [ -z "$homepage" ] && [ "$(grep -E '^ *[EWI]: ' "$work/appstream.log" | sed 's/^ *//')" = \
+    "W: $app_id:~: url-homepage-missing" ]; then
+    report=$(grep -vxF 'W: brisko-calculator: appstream-metadata-validation-failed Problems reported by "appstreamcli validate-tree".' <<<"$report")
+fi
 [ -z "$report" ] || fail "lintian reported:"$'\n'"$report"
 
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -49,16 +59,19 @@ owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 
 [ "$(field Recommends)" = qt6-wayland ] || fail "Recommends is '$(field Recommends)', not qt6-wayland"
 
-# Every package in Depends, without its version.
-depends=$(field Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/[[:space:]]//g' | sed '/^$/d' | sort -u)
-for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-liberation2; do
-    grep -qx "$package" <<<"$depends" || fail "Depends lacks $package: $(field Depends)"
+# Every package in Depends, without its version; a library may carry the 64-bit time suffix that
+# Debian 13 gives the packages whose interface has a time_t in it.
+depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | sed '/^$/d' | sort -u)
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
+    grep -qxF -e "$package" -e "${package}t64" <<<"$depends" || fail "Depends lacks $package: $(field Depends)"
 done
 field Depends | grep -Eq 'libqt6widgets6 \(>= 6\.' || fail "Depends gives no Qt 6 version: $(field Depends)"
+# Liberation 2 under its name on Debian 13 or on Debian 12, whose fonts-liberation is version 1.
+field Depends | tr ',' '\n' | grep -qx ' *fonts-liberation (>= 1:2\.1) | fonts-liberation2' \
+    || fail "Depends does not ask for Liberation 2 by either name: $(field Depends)"
 
 # Each library the packed program links directly comes from a package it depends on; those
 # packages bring their own dependencies.
-dpkg-deb -x "$deb" "$work/root"
 # The copyright format is the one address that always ships; XML namespaces name no page.
 addresses=$( (dpkg-deb -f "$deb"; find "$work/root" -type f -exec sh -c 'case $1 in *.gz) zcat "$1";; *) cat "$1";; esac' - {} \;) \
     | sed -E 's/xmlns(:[a-z]+)?="[^"]*"//g' | grep -aoE '[a-z]+://[^][ "<>()]+' | sort -u)
