@@ -262,8 +262,8 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
     SaveFailure failure;
     if (IsRefusal(ownFileStatus))
         reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
-    else if (lock.Busy())
-        reason = QStringLiteral("Another window kept it locked");
+    else if (lock.Refusal() != nullptr)
+        reason = QString::fromLocal8Bit(lock.Refusal());
     else if (!SaveScoreFile(&failure))
         reason = QString::fromLocal8Bit(failure.reason);
     else

@@ -48,6 +48,10 @@ FILE *OpenRegularFile(const char *name, ScoreFileStatus &status);
 // AtomicFileWriter. Each "\n" becomes the system's line end.
 bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
 
+// A folder as the player knows it, for a message: a relative one joined to the current
+// directory, so that no message names the folder ".".
+void FullPathOf(const char *folder, char (&full)[PATH_MAX]);
+
 // The folder that holds the file a writer of name writes: through symbolic links, the folder
 // of the file they point at, whether or not that file exists yet; otherwise the folder the
 // name lies in ("." for a bare name).
