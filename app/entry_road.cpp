@@ -263,9 +263,9 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
     if (IsRefusal(ownFileStatus))
         reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
     else if (lock.Refusal() != nullptr)
-        reason = QString::fromLocal8Bit(lock.Refusal());
+        reason = QString::fromUtf8(lock.Refusal());
     else if (!SaveScoreFile(&failure))
-        reason = QString::fromLocal8Bit(failure.reason);
+        reason = QString::fromUtf8(failure.reason);
     else
         std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
     return reason.isEmpty() ? reason

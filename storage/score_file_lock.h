@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "file_system.h"
 
@@ -26,8 +27,14 @@ public:
     const char *Refusal() const { return held_ != -1 ? nullptr : refusal_; }
 
 private:
-    // Fills in the refusal for a folder that could not be locked.
-    void CannotLock(const char *folder, const char *why);
+    // Fills in the refusal for a folder that could not be locked, named by its full path.
+    void CannotLock(const char *folder, const char *why)
+    {
+        char shown[PATH_MAX];
+        FullPathOf(folder, shown);
+        std::snprintf(refusal_, sizeof refusal_, "The folder %s could not be locked against other windows: %s", shown,
+                      why);
+    }
 
     intptr_t held_ = -1;  // the locked folder's descriptor, or the mutex's handle
     bool busy_ = false;

@@ -55,11 +55,3 @@ ScoreFileLock::~ScoreFileLock()
     if (held_ >= 0)
         close(int(held_));  // closing the last descriptor drops the lock
 }
-
-void ScoreFileLock::CannotLock(const char *folder, const char *why)
-{
-    char shown[PATH_MAX];
-    FullPathOf(folder, shown);
-    std::snprintf(refusal_, sizeof refusal_, "The folder %s could not be locked against other windows: %s", shown,
-                  why);
-}
