@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #endif
 #include <unistd.h>
@@ -270,7 +271,8 @@ private slots:
         if (!step.isEmpty())
             other.Send(step);
         if (reader >= 0) {
-            QTest::qWait(300);  // the other window waits for room in the pipe
+            int waiting = 0;  // the other window has filled the pipe and waits for room
+            QTRY_VERIFY_WITH_TIMEOUT(ioctl(reader, FIONREAD, &waiting) == 0 && waiting >= 4096, 10000);
             close(reader);
         }
         if (!answer.isEmpty())
