@@ -133,11 +133,13 @@ private slots:
         QFETCH(QByteArray, reason);
         [[maybe_unused]] int reader = -1;
         [[maybe_unused]] int terminal[2] = {-1, -1};
+#ifndef _WIN32
         const auto closeTerminal = qScopeGuard([&terminal] {
             for (int end : terminal)
                 if (end >= 0)
                     close(end);
         });
+#endif
         if (kind == "dir") {
             QVERIFY(QDir().mkdir(PrintFileName));
         } else if (kind == "null-order") {
