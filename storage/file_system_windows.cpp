@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <winioctl.h>
 
 #include "score_file.h"
@@ -308,29 +309,50 @@ HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary)
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return INVALID_HANDLE_VALUE;
         }
-        HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(temporary, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
             return file;
     }
     return INVALID_HANDLE_VALUE;
 }
 
-// An existing file is replaced with ReplaceFileW, which carries its attributes, its access list
-// and its other streams' owner over to the new text; a new one is moved into place.
-bool PutInPlace(const wchar_t *temporary, const wchar_t *target, bool exists)
+// The new text takes over the old file's access list and attributes, as ReplaceFileW would
+// carry them over; ReplaceFileW itself is no single step everywhere (under wine a save killed in
+// its middle can leave no whole file), while the move that follows is. A file system without
+// access lists (FAT) keeps what it can: that is no failed save.
+void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE temporary)
 {
-    if (exists)
-        return ReplaceFileW(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
-    return MoveFileExW(temporary, target, MOVEFILE_WRITE_THROUGH) != FALSE;
+    PACL access = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(target, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr,
+                              &descriptor) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        const bool isProtected = GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                                 (control & SE_DACL_PROTECTED) != 0;
+        SetSecurityInfo(temporary, SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION |
+                            (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                        nullptr, nullptr, access, nullptr);
+        LocalFree(descriptor);
+    }
+    constexpr DWORD Kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    basic.FileAttributes = (attributes & Kept) != 0 ? attributes & Kept : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic);
 }
 
-bool ReplaceThroughTemporary(const wchar_t *target, bool exists, const char *text, size_t length, SaveFailure *failure)
+// existing: the attributes of the file replaced, or nullptr for a new one.
+bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const char *text, size_t length,
+                             SaveFailure *failure)
 {
     WidePath temporary;
     HANDLE file = CreateTemporary(target, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (exists && error == ERROR_ACCESS_DENIED)
+        if (existing != nullptr && error == ERROR_ACCESS_DENIED)
             return RewriteInPlace(target, text, length, failure);
         WidePath folder, full;
         FolderOf(target, folder);
@@ -342,10 +364,12 @@ bool ReplaceThroughTemporary(const wchar_t *target, bool exists, const char *tex
                       std::strerror(ErrnoOf(error)));
         return SaveFailed(failure, ErrnoOf(error), reason);
     }
+    if (existing != nullptr)
+        TakeOverAccessAndAttributes(target, *existing, file);
     bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
-    if (done && !PutInPlace(temporary, target, exists)) {
+    if (done && !MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         done = false;
         error = GetLastError();
     }
@@ -491,7 +515,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
             return Fail(failure, error);
         WidePath target;
         FollowDanglingLinks(wide, target);
-        return ReplaceThroughTemporary(target, false, text, length, failure);  // a folder that is missing says so
+        return ReplaceThroughTemporary(target, nullptr, text, length, failure);  // a folder that is missing says so
     }
     kind = KindOf(look);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -514,7 +538,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     if (probe == INVALID_HANDLE_VALUE)
         return Fail(failure, GetLastError());
     CloseHandle(probe);
-    return ReplaceThroughTemporary(target, true, text, length, failure);
+    return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure);
 }
 
 void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize])
