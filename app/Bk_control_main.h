@@ -11,6 +11,7 @@
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
+//   session_end.cpp           the end asked for by a signal or by the display's loss
 //   chart_list.cpp            the list: fill, selection, sorting, totals, print
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
@@ -67,6 +68,13 @@ public:
     enum class UnsavedScoresAnswer : uint8_t { SaveAgain, Discard, Cancel };
     using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount)>;
     static void SetUnsavedScoresQuestion(UnsavedScoresQuestion question);
+
+    // From now on a signal that asks the program to end (SIGTERM, SIGHUP, SIGINT) ends it as a
+    // session's end without questions does: scores not yet in Scores.txt are saved again
+    // quietly, under the lock, and the event loop stops. The same is done on the way out where
+    // the toolkit ends the program itself (the display's connection broke). SIGPIPE and SIGXFSZ
+    // are ignored: the write fails and the window says why.
+    void EndOnSignals();
 
     // The folder of the program's own copy of Liberation Sans, loaded only where no face with the
     // design font's metrics is installed; set before the first window is made.
@@ -143,6 +151,8 @@ private:
     int UnsavedScoreCount() const;
     bool MayClose(bool mayAsk);
     void SessionEnding(QSessionManager &manager);
+    void EndWithoutQuestions();
+    static void SaveBeforeExit();
 
     void ShowWarningPanel();
     void ShowEntryPanel();

@@ -137,6 +137,6 @@ void TBK_ControlMain::ButtonFilePrintClick()
     SaveFailure failure;
     if (!WritePrintFile(chartOrder, &failure))
         throw std::runtime_error(QStringLiteral("%1 could not be written: %2")
-                                     .arg(QString::fromLatin1(PrintFileName), QString::fromLocal8Bit(failure.reason))
+                                     .arg(QString::fromLatin1(PrintFileName), QString::fromUtf8(failure.reason))
                                      .toStdString());
 }

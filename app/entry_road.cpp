@@ -262,10 +262,10 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
     SaveFailure failure;
     if (IsRefusal(ownFileStatus))
         reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
-    else if (lock.Busy())
-        reason = QStringLiteral("Another window kept it locked");
+    else if (lock.Refusal() != nullptr)
+        reason = QString::fromUtf8(lock.Refusal());
     else if (!SaveScoreFile(&failure))
-        reason = QString::fromLocal8Bit(failure.reason);
+        reason = QString::fromUtf8(failure.reason);
     else
         std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
     return reason.isEmpty() ? reason

@@ -88,6 +88,7 @@ int RunWindow()
 {
     try {
         TBK_ControlMain BK_ControlMain;
+        BK_ControlMain.EndOnSignals();
         BK_ControlMain.show();
         if (!WindowWasMade(BK_ControlMain))
             CannotOpenWindow(QStringLiteral("could not connect to display"));

@@ -21,7 +21,7 @@ enum class FileKind : uint8_t { Regular, Directory, NamedPipe, Device, Socket, O
 const char *FileKindText(FileKind kind);
 
 // Why a save or a print did not reach its file: the errno of the first failure, and a reason
-// for the player ("Permission denied", "Is a named pipe", "No temporary file could be made in
+// for the player in UTF-8 ("Permission denied", "Is a named pipe", "No temporary file could be made in
 // synced: No such file or directory").
 struct SaveFailure {
     int error = 0;
@@ -47,6 +47,18 @@ FILE *OpenRegularFile(const char *name, ScoreFileStatus &status);
 // old or the complete new content, and any failure leaves the old file as it was; see
 // AtomicFileWriter. Each "\n" becomes the system's line end.
 bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+
+#ifdef _WIN32
+// Room for any path the wide calls of Windows take.
+constexpr unsigned WideFolderSize = 4096;
+
+// FolderWrittenBy as Windows names the folder: wide, so that no character is lost on the way.
+void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize]);
+#endif
+
+// A folder as the player knows it, for a message: a relative one joined to the current
+// directory, so that no message names the folder ".".
+void FullPathOf(const char *folder, char (&full)[PATH_MAX]);
 
 // The folder that holds the file a writer of name writes: through symbolic links, the folder
 // of the file they point at, whether or not that file exists yet; otherwise the folder the

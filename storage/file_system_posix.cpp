@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +30,22 @@ void DirectoryOf(const char *path, char (&directory)[PATH_MAX])
         std::snprintf(directory, sizeof directory, "%.*s", length, path);
     }
 }
+
+}  // namespace
+
+void FullPathOf(const char *folder, char (&full)[PATH_MAX])
+{
+    char current[PATH_MAX];
+    const bool relative = folder[0] != '/' && getcwd(current, sizeof current) != nullptr;
+    const bool here = std::strcmp(folder, ".") == 0;
+    const char *joint = !relative || here || std::strcmp(current, "/") == 0 ? "" : "/";
+    const int written = std::snprintf(full, sizeof full, "%s%s%s", relative ? current : "", joint,
+                                      relative && here ? "" : folder);
+    if (written < 0 || written >= int(sizeof full))
+        std::snprintf(full, sizeof full, "%s", folder);  // too long to join: as the name was given
+}
+
+namespace {
 
 // The rename is only durable once the directory entry itself reaches the disk.
 void SyncDirectoryOf(const char *path)
@@ -85,8 +101,12 @@ bool Fail(SaveFailure *failure, int error)
     return SaveFailed(failure, error);
 }
 
-bool WriteAll(int fd, const char *text, size_t length)
+// A write that takes nothing without an error can only mean that no room was left.
+bool WriteAll(int fd, const char *text, size_t length, size_t *done = nullptr)
 {
+    size_t dummy = 0;
+    size_t &total = done != nullptr ? *done : dummy;
+    total = 0;
     while (length > 0) {
         const ssize_t written = write(fd, text, length);
         if (written < 0 && errno == EINTR)
@@ -98,10 +118,13 @@ bool WriteAll(int fd, const char *text, size_t length)
             errno = EAGAIN;
             return false;
         }
+        if (written == 0)
+            errno = ENOSPC;
         if (written <= 0)
             return false;
         text += written;
         length -= size_t(written);
+        total += size_t(written);
     }
     return true;
 }
@@ -126,15 +149,30 @@ bool FolderRefusesNewFiles(int error)
     return error == EACCES || error == EPERM;
 }
 
-// Opening for writing never waits: not on a named pipe without a reader, not on a device.
-int OpenForWriting(const char *target)
+// Opening never waits: not on a named pipe without a reader, not on a device.
+int OpenForWriting(const char *target, int access = O_WRONLY)
 {
-    return open(target, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    return open(target, access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A file system that cannot hold a mode at all (FAT through FUSE) or not this one (the kernel's
+// FAT, whose files all share the mount's mode) keeps what it can; that is no failed save.
+bool ModeCannotBeHeld(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
+}
+
+// The file's mode decides, for root as well, whom the system would let write anyway.
+bool MadeReadOnly(const struct stat &info)
+{
+    if ((info.st_mode & 0222) == 0)
+        return true;
+    return info.st_uid == geteuid() && (info.st_mode & S_IWUSR) == 0;
 }
 
 // A named pipe or a device takes the text as it comes, as opening it for writing always did.
-// A device is then written as any program would write it; a pipe's reader gets a moment to
-// make room, and no more.
+// Its reader gets a second to make room each time it is full, and no more: a stopped printer
+// or a suspended terminal never holds the window.
 bool WriteIntoSpecial(const char *target, mode_t type, const char *text, size_t length, SaveFailure *failure)
 {
     const int fd = OpenForWriting(target);
@@ -148,17 +186,46 @@ bool WriteIntoSpecial(const char *target, mode_t type, const char *text, size_t 
         close(fd);
         return Fail(failure, error != 0 ? error : EINVAL);
     }
-    if (!S_ISFIFO(type))
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!WriteAll(fd, text, length)) {
+    size_t written = 0;
+    if (!WriteAll(fd, text, length, &written)) {
         const int error = errno;
         close(fd);
-        return Fail(failure, error);
+        if (error != EAGAIN)
+            return Fail(failure, error);
+        char reason[sizeof SaveFailure::reason];
+        std::snprintf(reason, sizeof reason, "%s took nothing more for a second; %zu of %zu bytes were written",
+                      S_ISFIFO(type) ? "The named pipe" : "The device", written, length);
+        return SaveFailed(failure, error, reason);
     }
     return CloseChecked(fd) || Fail(failure, errno);
 }
 
-// Yields 0, or the errno of the step that failed.
+// Puts back what a rewrite in place changed: the bytes the new text covered and the old length.
+void PutBack(int fd, const char *old, size_t covered, off_t oldLength)
+{
+    if (lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, old, covered) && ftruncate(fd, oldLength) == 0)
+        fsync(fd);
+}
+
+bool ReadAll(int fd, char *into, size_t length)
+{
+    while (length > 0) {
+        const ssize_t got = read(fd, into, length);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            errno = got == 0 ? EIO : errno;
+            return false;
+        }
+        into += got;
+        length -= size_t(got);
+    }
+    return true;
+}
+
+// Yields 0, or the errno of the step that failed. The old bytes that the new text will cover
+// are kept, so that a failure after the first byte leaves the file as it was after all; the
+// shortening comes last, once the new text is on the disk.
 int ReserveAndRewrite(int fd, const char *text, size_t length)
 {
     struct stat info;
@@ -166,26 +233,28 @@ int ReserveAndRewrite(int fd, const char *text, size_t length)
         return errno;
     if (!S_ISREG(info.st_mode))
         return EINVAL;
-    // A write past the process's file size limit fails even inside the file's old length.
-    rlimit sizeLimit{};
-    if (getrlimit(RLIMIT_FSIZE, &sizeLimit) == 0 && sizeLimit.rlim_cur != RLIM_INFINITY && length > sizeLimit.rlim_cur)
-        return EFBIG;
-    if (length > 0) {
-        const int reserved = posix_fallocate(fd, 0, off_t(length));  // gives its error, leaves errno
-        if (reserved != 0)
-            return reserved;
-    }
-    if (lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, text, length) || ftruncate(fd, off_t(length)) != 0 ||
-        fsync(fd) != 0)
+    const size_t covered = size_t(info.st_size) < length ? size_t(info.st_size) : length;
+    const std::unique_ptr<char[]> old(new char[covered + 1]);
+    if (!ReadAll(fd, old.get(), covered))
         return errno;
-    return 0;
+    int error = length > 0 ? posix_fallocate(fd, 0, off_t(length)) : 0;  // gives its error, leaves errno
+    if (error == 0 && (lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, text, length) || fsync(fd) != 0 ||
+                       ftruncate(fd, off_t(length)) != 0))
+        error = errno;
+    if (error != 0) {
+        PutBack(fd, old.get(), covered, info.st_size);
+        return error;
+    }
+    return fsync(fd) == 0 ? 0 : errno;
 }
 
 // Only an existing regular file is rewritten in place, and only once the room for the whole
-// text is reserved: a full disk then fails before the first byte of the old file changes.
+// text is reserved: a full disk then fails before the first byte of the old file changes. The
+// descriptor reads as well: the old text is kept, and the C library reserves room by reading
+// each block where the file system cannot.
 bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFailure *failure)
 {
-    const int fd = OpenForWriting(target);
+    const int fd = OpenForWriting(target, O_RDWR);
     if (fd < 0)
         return Fail(failure, errno);
     const int error = ReserveAndRewrite(fd, text, length);
@@ -205,6 +274,32 @@ int CreateTemporary(const char *target, char (&tempName)[PATH_MAX])
     return mkostemp(tempName, O_CLOEXEC);
 }
 
+// The temporary takes the old file's owner, group and mode, or a new file's mode. Yields false
+// where the system will not give it that owner or group (a folder shared through a group,
+// another user's file): replacing would take the file from them.
+bool TakeOverOwnerAndMode(int fd, const struct stat *existing, int &error)
+{
+    struct stat made;
+    if (fstat(fd, &made) != 0) {
+        error = errno;
+        return true;
+    }
+    const bool otherOwner = existing != nullptr && (made.st_uid != existing->st_uid || made.st_gid != existing->st_gid);
+    if (otherOwner && fchown(fd, existing->st_uid, existing->st_gid) != 0)
+        return false;
+    const mode_t mode = existing != nullptr ? existing->st_mode & 07777 : ModeForNewFile();
+    if ((otherOwner || (made.st_mode & 07777) != mode) && fchmod(fd, mode) != 0 && !ModeCannotBeHeld(errno))
+        error = errno;
+    return true;
+}
+
+// A rename the folder refuses (a sticky folder, over another user's file) leaves the file to be
+// rewritten in place.
+bool RenameRefused(int error)
+{
+    return error == EPERM || error == EACCES;
+}
+
 bool ReplaceThroughTemporary(const char *target, const struct stat *existing, const char *text, size_t length,
                              SaveFailure *failure)
 {
@@ -214,24 +309,29 @@ bool ReplaceThroughTemporary(const char *target, const struct stat *existing, co
         const int error = errno;
         if (existing != nullptr && FolderRefusesNewFiles(error))
             return RewriteInPlace(target, text, length, failure);
-        char folder[PATH_MAX];
+        char folder[PATH_MAX], shown[PATH_MAX];
         DirectoryOf(target, folder);
+        FullPathOf(folder, shown);
         char reason[sizeof SaveFailure::reason];
-        std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", folder, std::strerror(error));
+        std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", shown, std::strerror(error));
         return SaveFailed(failure, error, reason);
     }
     int error = 0;
-    if (fchmod(fd, existing != nullptr ? existing->st_mode & 07777 : ModeForNewFile()) != 0 ||
-        !WriteAll(fd, text, length) || fsync(fd) != 0)
+    bool inPlace = !TakeOverOwnerAndMode(fd, existing, error);
+    if (!inPlace && error == 0 && (!WriteAll(fd, text, length) || fsync(fd) != 0))
         error = errno;
     if (!CloseChecked(fd) && error == 0)
         error = errno;
-    if (error == 0 && std::rename(tempName, target) != 0)
+    if (!inPlace && error == 0 && std::rename(tempName, target) != 0) {
         error = errno;
-    if (error != 0) {
-        unlink(tempName);
-        return Fail(failure, error);
+        inPlace = existing != nullptr && RenameRefused(error);
     }
+    if (inPlace || error != 0)
+        unlink(tempName);
+    if (inPlace)
+        return RewriteInPlace(target, text, length, failure);
+    if (error != 0)
+        return Fail(failure, error);
     SyncDirectoryOf(target);
     return true;
 }
@@ -335,6 +435,8 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     }
     // The rename would replace a file even where the player has taken away the right to write
     // it, so the file must open for writing as it is; nothing is truncated.
+    if (MadeReadOnly(existing))
+        return Fail(failure, EACCES);
     const int probe = OpenForWriting(target);
     if (probe < 0)
         return Fail(failure, errno);

@@ -4,19 +4,27 @@
 #include <cstring>
 #include <cwchar>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <winioctl.h>
 
 #include "score_file.h"
 
 namespace {
 
 // Room for any path the wide calls take, long ones included.
-constexpr DWORD WidePathSize = 4096;
+constexpr DWORD WidePathSize = WideFolderSize;
 using WidePath = wchar_t[WidePathSize];
 
 constexpr int TemporaryAttempts = 100;
+// A pipe's reader or a device is given this long to take each piece of the text.
+constexpr DWORD SpecialWaitMilliseconds = 1000;
+// As the system allows: a longer chain of links is a loop.
+constexpr int MaxLinkHops = 63;
 // Line ends are written a piece at a time: each "\n" of the text becomes "\r\n".
 constexpr size_t TranslatedPieceSize = 8192;
 
@@ -60,19 +68,28 @@ bool Widen(const char *name, WidePath &wide)
     return MultiByteToWideChar(CP_ACP, 0, name, -1, wide, int(WidePathSize)) > 0;
 }
 
-// For a message: without the "\\?\" prefix that final paths carry.
+// For a message, in UTF-8 so that every character of the name survives, and without the
+// "\\?\" prefix that final paths carry.
 void NarrowForPlayer(const wchar_t *wide, char (&narrow)[PATH_MAX])
 {
     if (std::wcsncmp(wide, L"\\\\?\\UNC\\", 8) == 0) {
         narrow[0] = '\\';
-        if (WideCharToMultiByte(CP_ACP, 0, wide + 7, -1, narrow + 1, PATH_MAX - 1, nullptr, nullptr) <= 0)
+        if (WideCharToMultiByte(CP_UTF8, 0, wide + 7, -1, narrow + 1, PATH_MAX - 1, nullptr, nullptr) <= 0)
             narrow[0] = 0;
         return;
     }
     if (std::wcsncmp(wide, L"\\\\?\\", 4) == 0)
         wide += 4;
-    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, PATH_MAX, nullptr, nullptr) <= 0)
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, narrow, PATH_MAX, nullptr, nullptr) <= 0)
         narrow[0] = 0;
+}
+
+// The folder as the player knows it: its full path.
+void FullWidePathOf(const wchar_t *folder, WidePath &full)
+{
+    const DWORD length = GetFullPathNameW(folder, WidePathSize, full, nullptr);
+    if (length == 0 || length >= WidePathSize)
+        std::wcscpy(full, folder);
 }
 
 bool Fail(SaveFailure *failure, DWORD error)
@@ -138,15 +155,50 @@ bool FinalPathOf(HANDLE file, WidePath &target)
     return length > 0 && length < WidePathSize;
 }
 
-bool WriteTranslated(HANDLE file, const char *text, size_t length)
+// Writes one piece; a pipe or a device (overlapped handles) gets SpecialWaitMilliseconds to
+// take it. A write that takes less than it was given without an error found a full disk.
+bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped)
+{
+    DWORD written = 0;
+    if (!overlapped) {
+        if (!WriteFile(file, piece, size, &written, nullptr))
+            return false;
+    } else {
+        OVERLAPPED pending{};
+        pending.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (pending.hEvent == nullptr)
+            return false;
+        bool done = WriteFile(file, piece, size, &written, &pending) != FALSE;
+        if (!done && GetLastError() == ERROR_IO_PENDING) {
+            if (WaitForSingleObject(pending.hEvent, SpecialWaitMilliseconds) != WAIT_OBJECT_0)
+                CancelIoEx(file, &pending);
+            done = GetOverlappedResult(file, &pending, &written, TRUE) != FALSE;
+            if (!done && GetLastError() == ERROR_OPERATION_ABORTED)
+                SetLastError(WAIT_TIMEOUT);
+        }
+        const DWORD error = GetLastError();
+        CloseHandle(pending.hEvent);
+        SetLastError(error);
+        if (!done)
+            return false;
+    }
+    if (written != size) {
+        SetLastError(overlapped ? WAIT_TIMEOUT : ERROR_DISK_FULL);
+        return false;
+    }
+    return true;
+}
+
+bool WriteTranslated(HANDLE file, const char *text, size_t length, bool overlapped = false, size_t *done = nullptr)
 {
     char piece[TranslatedPieceSize];
     size_t used = 0;
     for (size_t i = 0; i <= length; ++i) {
         if (i == length || used + 2 > sizeof piece) {
-            DWORD written = 0;
-            if (used > 0 && (!WriteFile(file, piece, DWORD(used), &written, nullptr) || written != used))
+            if (used > 0 && !WritePiece(file, piece, DWORD(used), overlapped))
                 return false;
+            if (done != nullptr)
+                *done = i;
             used = 0;
             if (i == length)
                 break;
@@ -167,39 +219,73 @@ size_t TranslatedLength(const char *text, size_t length)
 }
 
 // A pipe or a device takes the text as it comes, as opening it for writing always did; the open
-// itself never waits for a pipe's reader.
+// itself never waits for a pipe's reader, and a reader that stops taking the text is given a
+// second for each piece, and no more.
 bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size_t length, SaveFailure *failure)
 {
-    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (kind == FileKind::NamedPipe && (error == ERROR_PIPE_BUSY || error == ERROR_FILE_NOT_FOUND))
             return SaveFailed(failure, ENXIO, "No program reads from the named pipe");
         return Fail(failure, error);
     }
-    const bool written = WriteTranslated(file, text, length);
+    size_t written = 0;
+    const bool done = WriteTranslated(file, text, length, true, &written);
     const DWORD error = GetLastError();
     CloseHandle(file);
-    return written || Fail(failure, error);
+    if (done || error != WAIT_TIMEOUT)
+        return done || Fail(failure, error);
+    char reason[sizeof SaveFailure::reason];
+    std::snprintf(reason, sizeof reason, "%s took nothing more for a second; %llu of %llu bytes were written",
+                  kind == FileKind::NamedPipe ? "The named pipe" : "The device", (unsigned long long)written,
+                  (unsigned long long)length);
+    return SaveFailed(failure, EAGAIN, reason);
+}
+
+bool MoveTo(HANDLE file, LONGLONG offset)
+{
+    LARGE_INTEGER at{};
+    at.QuadPart = offset;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
 }
 
 // Only once the file has grown to the new text's length, which takes the room on the disk, is
-// its first byte changed: a full disk leaves it as it was.
+// its first byte changed: a full disk leaves it as it was. The old bytes the new text covers are
+// kept, so that a write that fails after all (a file system that grows a file without taking
+// its room) puts them back, with the old length.
 bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure)
 {
-    HANDLE file = CreateFileW(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Fail(failure, GetLastError());
-    LARGE_INTEGER newLength{}, oldLength{}, start{};
-    newLength.QuadPart = LONGLONG(TranslatedLength(text, length));
-    bool done = GetFileSizeEx(file, &oldLength) &&
-                (oldLength.QuadPart >= newLength.QuadPart ||
-                 (SetFilePointerEx(file, newLength, nullptr, FILE_BEGIN) && SetEndOfFile(file))) &&
-                SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteTranslated(file, text, length) &&
+    LARGE_INTEGER oldLength{};
+    const LONGLONG newLength = LONGLONG(TranslatedLength(text, length));
+    if (!GetFileSizeEx(file, &oldLength)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return Fail(failure, error);
+    }
+    const DWORD covered = DWORD(oldLength.QuadPart < newLength ? oldLength.QuadPart : newLength);
+    const std::unique_ptr<char[]> old(new char[covered + 1]);
+    DWORD got = 0;
+    if (!ReadFile(file, old.get(), covered, &got, nullptr) || got != covered) {
+        const DWORD error = got != covered ? ERROR_READ_FAULT : GetLastError();
+        CloseHandle(file);
+        return Fail(failure, error);
+    }
+    bool done = (oldLength.QuadPart >= newLength || (MoveTo(file, newLength) && SetEndOfFile(file))) &&
+                MoveTo(file, 0) && WriteTranslated(file, text, length) && FlushFileBuffers(file) &&
                 SetEndOfFile(file) && FlushFileBuffers(file);
     const DWORD error = GetLastError();
+    if (!done) {
+        DWORD written = 0;
+        if (MoveTo(file, 0) && WriteFile(file, old.get(), covered, &written, nullptr) && written == covered &&
+            MoveTo(file, oldLength.QuadPart) && SetEndOfFile(file))
+            FlushFileBuffers(file);
+    }
     CloseHandle(file);
     return done || Fail(failure, error);
 }
@@ -223,30 +309,63 @@ HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary)
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return INVALID_HANDLE_VALUE;
         }
-        HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(temporary, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
             return file;
     }
     return INVALID_HANDLE_VALUE;
 }
 
-bool ReplaceThroughTemporary(const wchar_t *target, bool exists, const char *text, size_t length, SaveFailure *failure)
+// The new text takes over the old file's access list and attributes, as ReplaceFileW would
+// carry them over; ReplaceFileW itself is no single step everywhere (under wine a save killed in
+// its middle can leave no whole file), while the move that follows is. A file system without
+// access lists (FAT) keeps what it can: that is no failed save.
+void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE temporary)
+{
+    PACL access = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(target, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr,
+                              &descriptor) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        const bool isProtected = GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                                 (control & SE_DACL_PROTECTED) != 0;
+        SetSecurityInfo(temporary, SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION |
+                            (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                        nullptr, nullptr, access, nullptr);
+        LocalFree(descriptor);
+    }
+    constexpr DWORD Kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    basic.FileAttributes = (attributes & Kept) != 0 ? attributes & Kept : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic);
+}
+
+// existing: the attributes of the file replaced, or nullptr for a new one.
+bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const char *text, size_t length,
+                             SaveFailure *failure)
 {
     WidePath temporary;
     HANDLE file = CreateTemporary(target, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (exists && error == ERROR_ACCESS_DENIED)
+        if (existing != nullptr && error == ERROR_ACCESS_DENIED)
             return RewriteInPlace(target, text, length, failure);
-        WidePath folder;
+        WidePath folder, full;
         FolderOf(target, folder);
+        FullWidePathOf(folder, full);
         char shown[PATH_MAX];
-        NarrowForPlayer(folder, shown);
+        NarrowForPlayer(full, shown);
         char reason[sizeof SaveFailure::reason];
         std::snprintf(reason, sizeof reason, "No temporary file could be made in %s: %s", shown,
                       std::strerror(ErrnoOf(error)));
         return SaveFailed(failure, ErrnoOf(error), reason);
     }
+    if (existing != nullptr)
+        TakeOverAccessAndAttributes(target, *existing, file);
     bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
@@ -259,6 +378,64 @@ bool ReplaceThroughTemporary(const wchar_t *target, bool exists, const char *tex
         return Fail(failure, error);
     }
     return true;
+}
+
+// Layout of a symbolic link's reparse data, as FSCTL_GET_REPARSE_POINT gives it.
+struct SymbolicLinkData {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteLength;
+    WORD printOffset;
+    WORD printLength;
+    DWORD flags;
+    wchar_t path[1];
+};
+constexpr DWORD SymbolicLinkRelative = 1;
+
+// Where a symbolic link points, read from the link itself: for a link whose target does not
+// exist, which the system will not open.
+bool LinkTarget(const wchar_t *name, WidePath &target)
+{
+    HANDLE link = CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (link == INVALID_HANDLE_VALUE)
+        return false;
+    alignas(SymbolicLinkData) char buffer[16 * 1024];
+    DWORD got = 0;
+    const bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer, &got, nullptr);
+    CloseHandle(link);
+    const auto *data = reinterpret_cast<const SymbolicLinkData *>(buffer);
+    if (!read || got < sizeof(SymbolicLinkData) || data->tag != IO_REPARSE_TAG_SYMLINK)
+        return false;
+    const size_t length = data->substituteLength / sizeof(wchar_t);
+    const wchar_t *path = data->path + data->substituteOffset / sizeof(wchar_t);
+    if (length + 1 >= WidePathSize)
+        return false;
+    WidePath pointed;
+    std::wmemcpy(pointed, path, length);
+    pointed[length] = 0;
+    if (std::wcsncmp(pointed, L"\\??\\", 4) == 0)
+        pointed[1] = L'\\';  // the object manager's prefix, as a path takes it: "\\?\"
+    if ((data->flags & SymbolicLinkRelative) == 0)
+        return std::swprintf(target, WidePathSize, L"%ls", pointed) >= 0;
+    WidePath folder;
+    FolderOf(name, folder);
+    return std::swprintf(target, WidePathSize, L"%ls\\%ls", folder, pointed) >= 0;
+}
+
+// The name a save writes to: through links whose target does not exist yet, that target, so
+// that the link stays a link and the file is made where it points, as on every other system.
+void FollowDanglingLinks(const wchar_t *name, WidePath &target)
+{
+    std::wcscpy(target, name);
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        WidePath next;
+        if (!LinkTarget(target, next))
+            return;
+        std::wcscpy(target, next);
+    }
 }
 
 FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
@@ -336,7 +513,9 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             return Fail(failure, error);
-        return ReplaceThroughTemporary(wide, false, text, length, failure);  // a folder that is missing says so
+        WidePath target;
+        FollowDanglingLinks(wide, target);
+        return ReplaceThroughTemporary(target, nullptr, text, length, failure);  // a folder that is missing says so
     }
     kind = KindOf(look);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -359,19 +538,38 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     if (probe == INVALID_HANDLE_VALUE)
         return Fail(failure, GetLastError());
     CloseHandle(probe);
-    return ReplaceThroughTemporary(target, true, text, length, failure);
+    return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure);
 }
 
-void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
+void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize])
 {
-    std::snprintf(folder, sizeof folder, ".");
-    WidePath wide, target, wideFolder;
+    std::wcscpy(folder, L".");
+    WidePath wide, target;
     if (!Widen(name, wide))
         return;
     HANDLE look = OpenToLookAt(wide);
     const bool resolved = look != INVALID_HANDLE_VALUE && FinalPathOf(look, target);
     if (look != INVALID_HANDLE_VALUE)
         CloseHandle(look);
-    FolderOf(resolved ? target : wide, wideFolder);
+    if (!resolved)
+        FollowDanglingLinks(wide, target);
+    FolderOf(target, folder);
+}
+
+void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
+{
+    WidePath wideFolder;
+    WideFolderWrittenBy(name, wideFolder);
     NarrowForPlayer(wideFolder, folder);
+}
+
+void FullPathOf(const char *folder, char (&full)[PATH_MAX])
+{
+    WidePath wide, wideFull;
+    if (MultiByteToWideChar(CP_UTF8, 0, folder, -1, wide, int(WidePathSize)) <= 0) {
+        std::snprintf(full, sizeof full, "%s", folder);
+        return;
+    }
+    FullWidePathOf(wide, wideFull);
+    NarrowForPlayer(wideFull, full);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+
+#include "file_system.h"
 
 // Keeps other windows from saving "Scores.txt" while this one reloads, commits and saves it: a
 // lock that belongs to the folder the file really lies in (an flock on the folder on POSIX, a
@@ -15,11 +18,25 @@ public:
     ScoreFileLock &operator=(const ScoreFileLock &) = delete;
 
     // True when another process held the lock for the whole wait: saving now could erase what
-    // it is writing. A folder that cannot be locked at all counts as free, since no other
-    // window can lock it either.
+    // it is writing.
     bool Busy() const { return busy_; }
 
+    // Why nothing may be saved now, or nullptr while the lock is held: another window kept it,
+    // or the folder could not be locked at all (one the player may not read, say). No save goes
+    // ahead without the lock, since a window that saved meanwhile would be overwritten unseen.
+    const char *Refusal() const { return held_ != -1 ? nullptr : refusal_; }
+
 private:
+    // Fills in the refusal for a folder that could not be locked, named by its full path.
+    void CannotLock(const char *folder, const char *why)
+    {
+        char shown[PATH_MAX];
+        FullPathOf(folder, shown);
+        std::snprintf(refusal_, sizeof refusal_, "The folder %s could not be locked against other windows: %s", shown,
+                      why);
+    }
+
     intptr_t held_ = -1;  // the locked folder's descriptor, or the mutex's handle
     bool busy_ = false;
+    char refusal_[PATH_MAX + 128] = {};
 };

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
@@ -24,8 +26,10 @@ ScoreFileLock::ScoreFileLock()
     char folder[PATH_MAX];
     FolderWrittenBy(ScoreFileName, folder);
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        CannotLock(folder, std::strerror(errno));
         return;
+    }
     const timespec pause{0, LockRetryNanoseconds};
     int error = 0;
     for (int attempt = 0; attempt < LockAttempts; ++attempt) {
@@ -35,11 +39,15 @@ ScoreFileLock::ScoreFileLock()
         }
         error = errno;
         if (error != EWOULDBLOCK && error != EINTR)
-            break;  // a folder that cannot be locked at all
+            break;
         nanosleep(&pause, nullptr);
     }
-    busy_ = error == EWOULDBLOCK;
     close(fd);
+    busy_ = error == EWOULDBLOCK;
+    if (busy_)
+        std::snprintf(refusal_, sizeof refusal_, "Another window kept it locked");
+    else
+        CannotLock(folder, std::strerror(error));
 }
 
 ScoreFileLock::~ScoreFileLock()

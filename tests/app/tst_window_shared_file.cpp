@@ -5,7 +5,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifndef _WIN32
-#include <sys/wait.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #endif
 #include <unistd.h>
 
@@ -13,17 +14,26 @@
 #include <QFileDialog>
 #include <QProcess>
 
+#include "lock_holder.h"
 #include "non_score_files.h"
-#include "score_file_lock.h"
+#include "print_file.h"
 #include "window_fixture.h"
 
 namespace {
 
-// A second window of the program, in a process of its own, working in the given folder.
+// A second window of the program, in a process of its own, working in the given folder, under
+// a file size limit where one is given. It is ended at the latest when it goes out of scope.
 class OtherWindow {
 public:
-    explicit OtherWindow(const QString &folder)
+    explicit OtherWindow(const QString &folder, [[maybe_unused]] int fileSizeLimit = 0)
     {
+#ifndef _WIN32
+        if (fileSizeLimit > 0)
+            process_.setChildProcessModifier([fileSizeLimit] {
+                const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
+#endif
         process_.start(QStringLiteral(BRISKO_WINDOW_INSERTER), {folder});
         ready_ = process_.waitForStarted() && Answer() == QLatin1String("ready");
     }
@@ -32,17 +42,19 @@ public:
         process_.closeWriteChannel();
         if (!process_.waitForFinished(10000))
             process_.kill();
+        process_.waitForFinished(10000);
     }
 
     bool Ready() const { return ready_; }
 
     QString InsertGreats(const char *title, int greats)
     {
-        process_.write(QStringLiteral("insert %1 %2\n").arg(greats).arg(QLatin1String(title)).toLatin1());
-        return Answer();
+        return Command(QStringLiteral("insert %1 %2").arg(greats).arg(QLatin1String(title)));
     }
 
-private:
+    void Send(const QString &command) { process_.write(command.toLatin1() + '\n'); }
+    QString Command(const QString &command) { return Send(command), Answer(); }
+
     QString Answer()
     {
         while (!process_.canReadLine())
@@ -51,6 +63,17 @@ private:
         return QString::fromLatin1(process_.readLine()).trimmed();
     }
 
+#ifndef _WIN32
+    // True when the signal made the program end by itself, with status 0, within ten seconds.
+    bool EndsOn(int signal)
+    {
+        ::kill(pid_t(process_.processId()), signal);
+        return process_.waitForFinished(10000) && process_.exitStatus() == QProcess::NormalExit &&
+               process_.exitCode() == 0;
+    }
+#endif
+
+private:
     QProcess process_;
     bool ready_ = false;
 };
@@ -178,29 +201,16 @@ private slots:
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
         QCOMPARE(StoredDp(file, "1998"), 4);
 
-#ifndef _WIN32
-        // another window holds the lock while this one inserts
-        int ready[2];
-        QVERIFY(pipe2(ready, O_CLOEXEC) == 0);
-        const pid_t holder = fork();
-        if (holder == 0) {
-            const ScoreFileLock lock;
-            if (write(ready[1], lock.Busy() ? "b" : "l", 1) == 1)
-                pause();
-            _exit(0);
+        // another window holds the lock while this one inserts: the file stays as it was
+        {
+            LockHolder holder(f().dir().path());
+            QCOMPARE(holder.Answer(), QByteArray("held"));
+            f().errors.clear();
+            f().InsertGreats("ABSOLUTE", QStringLiteral("8"));
+            QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Another window kept it locked."}));
+            QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("8"));
+            QCOMPARE(ReadBytes(ScoreFileName), QByteArray(file).replace("\n", SystemLineEnd));
         }
-        close(ready[1]);
-        char locked = 0;
-        QCOMPARE(read(ready[0], &locked, 1), ssize_t(1));
-        close(ready[0]);
-        QCOMPARE(locked, 'l');
-        f().errors.clear();
-        f().InsertGreats("ABSOLUTE", QStringLiteral("8"));
-        QCOMPARE(f().errors, QStringList({"Scores.txt could not be saved: Another window kept it locked."}));
-        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("8"));
-        kill(holder, SIGKILL);
-        waitpid(holder, nullptr, 0);
-#endif
 
         OtherWindow other(f().dir().path());
         QVERIFY(other.Ready());
@@ -213,6 +223,69 @@ private slots:
         QCOMPARE(f().errors.size(), 1);
         QVERIFY(f().window().close());  // nothing left unsaved
     }
+
+#ifndef _WIN32
+    // No signal ends the window with a score unsaved: one that asks the program to end saves it
+    // quietly first, also while the close question is open, and a write past the size limit or
+    // into a pipe whose reader left fails and says so.
+    void noSignalLosesAScore_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<int>("fileSizeLimit");  // room for a score file, not for a listing
+        QTest::addColumn<QString>("answer");  // of the step, once the lock is free again
+        const QString print = QStringLiteral("print");
+        QTest::newRow("SIGTERM: a session without a manager ends") << SIGTERM << QString() << 0 << QString();
+        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP << QString() << 0 << QString();
+        QTest::newRow("SIGINT: Ctrl+C") << SIGINT << QString() << 0 << QString();
+        QTest::newRow("SIGTERM while the close question is open")
+            << SIGTERM << QStringLiteral("close") << 0 << QStringLiteral("asking");
+        QTest::newRow("file size limit: no SIGXFSZ")
+            << 0 << print << 14000 << QStringLiteral("OutPrint.txt could not be written: File too large.");
+        QTest::newRow("pipe reader gone: no SIGPIPE")
+            << 0 << print << 0 << QStringLiteral("OutPrint.txt could not be written: Broken pipe.");
+    }
+
+    void noSignalLosesAScore()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, step);
+        QFETCH(int, fileSizeLimit);
+        QFETCH(QString, answer);
+        const QByteArray seed = ScoreRecord(".59", "01/02/2006", 20);
+        QVERIFY(WriteBytes(ScoreFileName, seed));
+        int reader = -1;
+        if (step == QLatin1String("print") && fileSizeLimit == 0) {
+            QVERIFY(mkfifo(PrintFileName, 0600) == 0);
+            QVERIFY((reader = open(PrintFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
+            QVERIFY(fcntl(reader, F_SETPIPE_SZ, 4096) >= 0);  // the listing then waits for the reader
+        }
+        OtherWindow other(f().dir().path(), fileSizeLimit);
+        QVERIFY(other.Ready());
+        {
+            LockHolder holder(f().dir().path());
+            QCOMPARE(holder.Answer(), QByteArray("held"));
+            QCOMPARE(other.InsertGreats("ABSOLUTE", 5), QStringLiteral("Scores.txt could not be saved: Another window kept it locked."));
+            QCOMPARE(ReadBytes(ScoreFileName), seed);
+        }
+        if (!step.isEmpty())
+            other.Send(step);
+        if (reader >= 0) {
+            int waiting = 0;  // the other window has filled the pipe and waits for room
+            QTRY_VERIFY_WITH_TIMEOUT(ioctl(reader, FIONREAD, &waiting) == 0 && waiting >= 4096, 10000);
+            close(reader);
+        }
+        if (!answer.isEmpty())
+            QCOMPARE(other.Answer(), answer);
+        if (signal == 0)
+            QCOMPARE(other.InsertGreats("1998", 7), QStringLiteral("ok"));  // it lives on, and saves
+        else
+            QVERIFY(other.EndsOn(signal));
+        const QByteArray file = ReadText(ScoreFileName);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
+        QCOMPARE(StoredDp(file, ".59"), 20);
+    }
+#endif
 
     void fileThatIsNoScoreFileIsToldAndLeftAlone_data()
     {

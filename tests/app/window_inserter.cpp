@@ -1,12 +1,50 @@
 // Another window of the program, in a process of its own, for the tests of two windows on one
-// score file. It opens the real window in the folder it is given and, for every line
-// "insert <greats> <title>" on its standard input, stores that play as a player would. It
-// answers "ready" once the window is up, then one line a command: "ok" or the messages shown.
+// score file and of how the program ends. It opens the real window in the folder it is given,
+// ending on signals as the program does, and runs the event loop. For each line on its standard
+// input it acts as a player would: "insert <greats> <title>" stores that play, "print" prints,
+// "close" closes the window, whose question about unsaved scores then stays open until a signal
+// ends the program. It answers "ready" once the window is up, then one line a command: "ok" or
+// the messages shown ("asking" for the open question).
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
+#include <QEventLoop>
 #include <QTextStream>
 
 #include "window_fixture.h"
+
+namespace {
+
+void Answer(const QString &text)
+{
+    QTextStream(stdout) << text << Qt::endl;
+}
+
+void Obey(WindowFixture &window, const QString &line)
+{
+    window.errors.clear();
+    if (line.startsWith(QLatin1String("insert "))) {
+        const QByteArray title = line.section(u' ', 2).toLatin1();
+        window.InsertGreats(title.constData(), line.section(u' ', 1, 1));
+    } else if (line == QLatin1String("print")) {
+        window.Click("ButtonFilePrint");
+    } else if (line == QLatin1String("close")) {
+        TBK_ControlMain::SetUnsavedScoresQuestion([](int) {
+            Answer(QStringLiteral("asking"));
+            QEventLoop().exec();  // as the modal question would wait
+            return TBK_ControlMain::UnsavedScoresAnswer::Cancel;
+        });
+        window.window().close();
+    } else {
+        QCoreApplication::quit();
+        return;
+    }
+    QCoreApplication::processEvents();
+    Answer(window.errors.isEmpty() ? QStringLiteral("ok") : window.errors.join(u'|'));
+}
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -17,17 +55,19 @@ int main(int argc, char *argv[])
     if (!QDir::setCurrent(QString::fromLocal8Bit(argv[1])))  // the shared folder, not the fixture's own
         return 3;
     window.Open();
+    window.window().EndOnSignals();
     QCoreApplication::processEvents();
-    QTextStream in(stdin);
-    QTextStream out(stdout);
-    out << "ready" << Qt::endl;
-    for (QString line = in.readLine(); line.startsWith(QLatin1String("insert ")); line = in.readLine()) {
-        const QString greats = line.section(u' ', 1, 1);
-        const QByteArray title = line.section(u' ', 2).toLatin1();
-        window.errors.clear();
-        window.InsertGreats(title.constData(), greats);
-        QCoreApplication::processEvents();
-        out << (window.errors.isEmpty() ? QStringLiteral("ok") : window.errors.join(u'|')) << Qt::endl;
-    }
-    return 0;
+    Answer(QStringLiteral("ready"));
+    // Commands are read beside the event loop, which a signal must be able to reach at any time.
+    std::thread([&window] {
+        char line[256];
+        while (std::fgets(line, sizeof line, stdin) != nullptr) {
+            const QString command = QString::fromLatin1(line).trimmed();
+            QMetaObject::invokeMethod(qApp, [&window, command] { Obey(window, command); }, Qt::QueuedConnection);
+        }
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    }).detach();
+    const int status = QApplication::exec();
+    std::fflush(stdout);
+    std::_Exit(status);  // the reader may still wait on its input
 }

@@ -11,7 +11,8 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    if (argc != 2 || !QDir::setCurrent(QString::fromLocal8Bit(argv[1]))) {
+    // The folder as the system passed it, wide on Windows: any name reaches it whole.
+    if (argc != 2 || !QDir::setCurrent(QCoreApplication::arguments().at(1))) {
         std::fprintf(stderr, "usage: lock_holder DIRECTORY\n");
         return 2;
     }

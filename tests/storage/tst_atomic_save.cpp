@@ -4,9 +4,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "unprivileged.h"
 #endif
@@ -15,34 +19,10 @@
 #include <QtTest>
 
 #include "chart_fixture.h"
+#include "lock_holder.h"
 #include "print_file.h"
 #include "score_file.h"
 #include "score_file_lock.h"
-
-// Another window holding the lock, in a process of its own, in the given folder.
-class LockHolder {
-public:
-    explicit LockHolder(const QString &folder)
-    {
-        process_.start(QStringLiteral(BRISKO_LOCK_HOLDER), {folder});
-        if (process_.waitForStarted())
-            while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-            }
-    }
-    ~LockHolder() { Kill(); }
-
-    QByteArray Answer() { return process_.readLine().trimmed(); }
-
-    // As a crash would end it: the system must drop the lock with it.
-    void Kill()
-    {
-        process_.kill();
-        process_.waitForFinished();
-    }
-
-private:
-    QProcess process_;
-};
 
 #ifndef _WIN32
 // Limits the size of any file this process writes, the way a full disk would, so that the
@@ -67,6 +47,42 @@ private:
     rlimit previous_{};
     void (*previousHandler_)(int) = nullptr;
 };
+#endif
+
+#ifndef _WIN32
+// Runs check in a child, in a mount namespace of its own where a fresh file system of the given
+// type is mounted on "mnt" (none: the folder is the test's own; "fusefat": fat.img through FUSE),
+// and yields what it reports: nothing when every step held. The child has a minute at most.
+QByteArray InChild(const QByteArray &fileSystem, const std::function<QByteArray()> &check)
+{
+    int report[2];
+    if (pipe(report) != 0)
+        return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(60);
+        close(report[0]);
+        const char *options = fileSystem == "tmpfs" ? "size=64k" : nullptr;
+        const bool mounted = fileSystem.isEmpty() ||
+                             (unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                              (fileSystem == "fusefat" ? std::system("fusefat -o rw+ fat.img mnt >/dev/null 2>&1") == 0
+                                                       : mount(fileSystem.constData(), "mnt", fileSystem.constData(), 0, options) == 0));
+        const QByteArray result = mounted ? check() : "no " + fileSystem + " could be mounted";
+        if (mounted && !fileSystem.isEmpty() && (chdir("..") != 0 || umount2("mnt", MNT_DETACH) != 0))
+            _exit(1);  // the FUSE server ends with its mount
+        _exit(write(report[1], result.constData(), size_t(result.size())) == result.size() ? 0 : 1);
+    }
+    close(report[1]);
+    QByteArray got;
+    char piece[512];
+    for (ssize_t n; (n = read(report[0], piece, sizeof piece)) > 0;)
+        got.append(piece, n);
+    close(report[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        got += " (the child did not finish)";
+    return got;
+}
 #endif
 
 class TestAtomicSave : public QObject {
@@ -138,17 +154,20 @@ private slots:
         QVERIFY(QFileInfo("linked.txt").isSymLink());
 #endif
 
-        // a folder where the temporary cannot be made is named, not the healthy file
+        // a folder where the temporary cannot be made is named by its full path, not the file
         AtomicFileWriter elsewhere("gone/Scores.txt", SpecialTarget::Refuse);
         SaveFailure failure;
         QVERIFY(!elsewhere.Commit(&failure));
         QCOMPARE(failure.error, ENOENT);
-        QCOMPARE(QByteArray(failure.reason), QByteArray("No temporary file could be made in gone: No such file or directory"));
+        const QByteArray gone = "No temporary file could be made in " +
+                                QDir::toNativeSeparators(QDir::current().absoluteFilePath("gone")).toLocal8Bit() +
+                                ": No such file or directory";
+        QCOMPARE(QByteArray(failure.reason), gone);
 #ifndef _WIN32
         QVERIFY(QFile::remove(ScoreFileName));
         QVERIFY(QFile::link("gone/Scores.txt", ScoreFileName));
         QVERIFY(!SaveScoreFile(&failure));
-        QCOMPARE(QByteArray(failure.reason), QByteArray("No temporary file could be made in gone: No such file or directory"));
+        QCOMPARE(QByteArray(failure.reason), gone);
         QCOMPARE(QFile::symLinkTarget(ScoreFileName), f().dir.filePath("gone/Scores.txt"));
 #endif
     }
@@ -185,6 +204,10 @@ private slots:
         for (const char *name : {ScoreFileName, PrintFileName})
             QVERIFY(chmod(name, 0444) == 0);
         QCOMPARE(RunAsUnprivileged(f().dir.path(), refused), 1);
+        QCOMPARE(refused(), 1);  // the mode decides for root as well
+        QVERIFY(chmod(ScoreFileName, 0464) == 0);  // its owner has taken away their own right
+        SaveFailure failure;
+        QVERIFY(!SaveScoreFile(&failure) && failure.error == EACCES);
 #endif
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
         QCOMPARE(ReadBytes(PrintFileName), QByteArray("an old listing\n"));
@@ -287,16 +310,130 @@ private slots:
         QVERIFY(waited.elapsed() < 500);
         QVERIFY(QDir::setCurrent(f().dir.path()));
         QCOMPARE(QDir("shared").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
+#ifndef _WIN32
+        // a folder the player may not read cannot be locked: that is said, never skipped
+        const QByteArray refusal = "The folder " + QFile::encodeName(f().dir.path()) +
+                                   " could not be locked against other windows: Permission denied";
+        QCOMPARE(RunAsUnprivileged(f().dir.path(), [&refusal] {
+                     const ScoreFileLock lock;
+                     return lock.Refusal() != nullptr && refusal == lock.Refusal() ? 1 : 0;
+                 }, 0300), 1);
+#endif
     }
 
 #ifndef _WIN32
+    // What real folders do to a save: another owner's file in a shared or sticky folder keeps
+    // its owner, group and mode, rewritten in place; a fresh ramfs, a full tmpfs and a FAT image
+    // each mounted in a namespace of a child. A rewrite that fails is undone, byte for byte.
+    void everyRealFolderKeepsTheScores_data()
+    {
+        QTest::addColumn<QByteArray>("fileSystem");  // empty: the test's own folder
+        QTest::addColumn<int>("folderMode");         // the folder as "nobody" saves in it; 0: root saves
+        QTest::addColumn<int>("sizeLimit");          // 0: none
+        QTest::addColumn<int>("error");              // 0: saved
+        QTest::newRow("folder shared through a group: another owner's file") << QByteArray() << 0777 << 0 << 0;
+        QTest::newRow("sticky folder: another user's file") << QByteArray() << 01777 << 0 << 0;
+        QTest::newRow("ramfs: the C library reserves room by reading") << QByteArray("ramfs") << 0555 << 0 << 0;
+        QTest::newRow("ramfs: a reservation cut short is undone") << QByteArray("ramfs") << 0555 << 8192 << EFBIG;
+        QTest::newRow("full tmpfs, rewritten in place") << QByteArray("tmpfs") << 0555 << 0 << ENOSPC;
+        QTest::newRow("full tmpfs, through a temporary") << QByteArray("tmpfs") << 0 << 0 << ENOSPC;
+        QTest::newRow("FAT through FUSE: no mode at all") << QByteArray("fusefat") << 0 << 0 << 0;
+    }
+
+    void everyRealFolderKeepsTheScores()
+    {
+        QFETCH(QByteArray, fileSystem);
+        QFETCH(int, folderMode);
+        QFETCH(int, sizeLimit);
+        QFETCH(int, error);
+        if (geteuid() != 0)
+            QSKIP("another user's file and a file system of the test's own take root");
+        if (fileSystem == "fusefat" && (QStandardPaths::findExecutable(QStringLiteral("fusefat")).isEmpty() ||
+                                        QProcess::execute(QStringLiteral("mkfs.vfat"), {"-C", "fat.img", "1024"}) != 0))
+            QSKIP("the FAT image takes mkfs.vfat (dosfstools) and fusefat; they are not installed");
+        QVERIFY(QDir().mkdir("mnt"));
+        const QString folder = f().dir.filePath("mnt");
+        const QByteArray old = ScoreRecord("ABSOLUTE", "06/09/2005", 10);
+        const QByteArray problem = InChild(fileSystem, [&]() -> QByteArray {
+            if (chdir("mnt") != 0)
+                return "no folder";
+            if (fileSystem == "tmpfs" && !WriteBytes("filler", QByteArray(14 * 4096, 'x')))
+                return "no filler";
+            const bool firstSave = fileSystem == "fusefat";
+            if (!firstSave && (!WriteBytes(ScoreFileName, old) || chmod(ScoreFileName, 0666) != 0))
+                return "no old file";
+            struct stat before {};
+            stat(ScoreFileName, &before);
+            const auto save = [sizeLimit] {
+                std::unique_ptr<ScopedFileSizeLimit> limit;
+                if (sizeLimit > 0)
+                    limit = std::make_unique<ScopedFileSizeLimit>(rlim_t(sizeLimit));
+                SaveFailure failure;
+                return SaveScoreFile(&failure) ? 0 : failure.error;
+            };
+            const int got = folderMode == 0 ? save() : RunAsUnprivileged(folder, save, mode_t(folderMode));
+            if (got != error)
+                return "the save gave " + QByteArray(std::strerror(got));
+            if (!QDir().entryList({"Scores.txt.tmp-*"}, QDir::Files | QDir::Hidden).isEmpty())
+                return "a temporary was left";
+            const QByteArray now = ReadBytes(ScoreFileName);
+            if (error != 0)
+                return now == old ? QByteArray() : "the old file changed: " + now.left(64).toPercentEncoding();
+            if (!now.contains("\nABSOLUTE\n07/09/2005\n3\n"))
+                return "the new text is not there";
+            struct stat after {};
+            stat(ScoreFileName, &after);
+            if (!firstSave && (after.st_uid != before.st_uid || after.st_gid != before.st_gid ||
+                               after.st_mode != before.st_mode || after.st_ino != before.st_ino))
+                return "owner, group, mode or file changed";
+            return firstSave && !SaveScoreFile() ? "the second save failed" : "";
+        });
+        QVERIFY2(problem.isEmpty(), problem.constData());
+    }
+
+#endif
+
     void permissionsOfTheScoreFileAreKept()
     {
+#ifdef _WIN32
+        QVERIFY(SetFileAttributesW(L"Scores.txt", FILE_ATTRIBUTE_HIDDEN));
+        QVERIFY(SaveScoreFile());
+        QVERIFY((GetFileAttributesW(L"Scores.txt") & FILE_ATTRIBUTE_HIDDEN) != 0);
+        QVERIFY(ReadText(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
+#else
         QVERIFY(chmod(ScoreFileName, 0600) == 0);
         QVERIFY(SaveScoreFile());
         struct stat info;
         QVERIFY(stat(ScoreFileName, &info) == 0);
         QCOMPARE(int(info.st_mode & 0777), 0600);
+#endif
+    }
+
+#ifdef _WIN32
+    // A folder named outside the system's code page is locked by its own name, and a link whose
+    // target is not made yet stays a link while the save makes the target, as on other systems.
+    void wideNamesAndDanglingLinks()
+    {
+        const QString folder = QStringLiteral("\u30b9\u30b3\u30a2");  // Katakana: in no Western code page
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QDir::setCurrent(folder));
+        {
+            const ScoreFileLock lock;
+            QVERIFY2(lock.Refusal() == nullptr, lock.Refusal());
+            LockHolder other(QDir::currentPath());
+            QCOMPARE(other.Answer(), QByteArray("busy"));
+        }
+        QVERIFY(SaveScoreFile());
+        QVERIFY(QDir::setCurrent(f().dir.path()));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/Scores.txt")));
+
+        QVERIFY(QFile::remove(ScoreFileName) && QDir().mkdir("synced"));
+        if (!CreateSymbolicLinkW(L"Scores.txt", L"synced\\new.txt", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+            GetFileAttributesW(L"Scores.txt") == INVALID_FILE_ATTRIBUTES)
+            QSKIP("the system makes no symbolic link here (wine 8 answers yes and makes none)");
+        QVERIFY(SaveScoreFile());
+        QVERIFY(ReadText("synced/new.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
+        QVERIFY((GetFileAttributesW(L"Scores.txt") & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
     }
 #endif
 };

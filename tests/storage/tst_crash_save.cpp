@@ -1,6 +1,13 @@
 #include <chrono>
 #include <random>
+#include <string>
 #include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include <QProcess>
 #include <QtTest>
@@ -8,6 +15,27 @@
 #include "chart_fixture.h"
 #include "score_file.h"
 #include "score_versions.h"
+
+#ifndef _WIN32
+// The order in which a save makes its files durable and renames them, as this process's own
+// fsync and rename see it: they stand in for the C library's and pass every call on.
+std::vector<std::string> durabilityEvents;
+
+extern "C" int fsync(int fd)
+{
+    char path[PATH_MAX] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (readlink(link.c_str(), path, sizeof path - 1) > 0)
+        durabilityEvents.push_back("fsync " + std::string(path));
+    return int(syscall(SYS_fsync, fd));
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    durabilityEvents.push_back("rename " + QDir::current().absoluteFilePath(QString::fromLocal8Bit(from)).toStdString());
+    return int(syscall(SYS_rename, from, to));
+}
+#endif
 
 namespace {
 
@@ -89,6 +117,26 @@ private slots:
     void init() { fixture_ = std::make_unique<TableFixture>(); }
 
     void cleanup() { fixture_.reset(); }
+
+#ifndef _WIN32
+    // The temporary reaches the disk before it takes the file's name, and the folder's entry
+    // after: only then can a power cut leave nothing but the old file or the whole new one.
+    void temporaryIsOnTheDiskBeforeItsRename()
+    {
+        durabilityEvents.clear();
+        QVERIFY(SaveScoreFile());
+        const std::vector<std::string> events = std::move(durabilityEvents);
+        const std::string folder = QDir::currentPath().toStdString();
+        const auto renamed = std::find_if(events.begin(), events.end(), [](const std::string &event) {
+            return event.rfind("rename ", 0) == 0;
+        });
+        QVERIFY(renamed != events.end());
+        const std::string temporary = renamed->substr(7);
+        QVERIFY(QByteArray::fromStdString(temporary).contains("/Scores.txt.tmp-"));
+        QVERIFY(std::find(events.begin(), renamed, "fsync " + temporary) != renamed);
+        QVERIFY(std::find(renamed, events.end(), "fsync " + folder) != events.end());
+    }
+#endif
 
     void killedSaverLeavesOneWholeVersion()
     {
