@@ -7,7 +7,9 @@
 //                             on the screen, what waits until after the first frame, the error box
 //   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
 //                             first paint
-//   window_accessibility.cpp  roles, names and descriptions, the result spoken after a pause
+//   window_accessibility.cpp  roles, names and descriptions, what is spoken without a change on
+//                             screen: the result after a pause, the row at start, sorts,
+//                             commands, the totals
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
@@ -106,6 +108,9 @@ private:
     void ClearEntryFields();
     bool RecalculateEntry();
     QString ResultSentence() const;
+    QString CurrentRowSentence() const;
+    void Announce(const QString &sentence);
+    void AnnounceTotals();
     void AnnounceResultAfterPause();
     void ResultHeardWithRow();
     void TimerResultPauseTimer();
@@ -156,6 +161,7 @@ private:
     void CloseComparisonCompletion();
     bool IsComparisonCompletion(const QObject *object) const;
     void ComparisonDialogGone();
+    void ReadComparisonBoxWhole(QObject *child);
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
