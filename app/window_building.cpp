@@ -1,5 +1,6 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QFrame>
@@ -33,7 +34,7 @@ constexpr int TotalsWidth = 415;
 void ShowErrorBox(const QString &message)
 {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()), message,
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, BoxParent());
     box.exec();
 }
 
@@ -69,6 +70,20 @@ void SetLabelText(QLabel *label, const QString &text)
     const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
     if (!resultName.isEmpty() && label->accessibleName() != name)
         label->setAccessibleName(name);
+}
+
+// A box opens over the window it belongs to only when it has one: on Wayland the compositor alone
+// places windows, and it puts a box without a parent anywhere. None is active while the close
+// button of a compositor or a logout asks the question; the program's window stands in then.
+QWidget *BoxParent()
+{
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto main = std::find_if(windows.begin(), windows.end(), [](const QWidget *window) {
+        return window->isVisible() && qobject_cast<const TBK_ControlMain *>(window) != nullptr;
+    });
+    return main != windows.end() ? *main : nullptr;
 }
 
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)

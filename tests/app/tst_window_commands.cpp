@@ -8,6 +8,7 @@
 #include <qpa/qplatformsessionmanager.h>
 
 #include "window_fixture.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -330,8 +331,10 @@ private slots:
         QFETCH(TBK_ControlMain::UnsavedScoresAnswer, answer);
         QFETCH(bool, saved);
         int asked = 0;
+        QList<QWidget *> over;  // the window the question would open over
         TBK_ControlMain::SetUnsavedScoresQuestion([&](int) {
             ++asked;
+            over << window_parts::BoxParent();
             QDir().rmdir("Scores.txt");  // the player makes room while the question shows
             return answer;
         });
@@ -343,11 +346,13 @@ private slots:
         } else {
             if (ending == 2)
                 QVERIFY(QDir().rmdir("Scores.txt"));
+            QApplication::setActiveWindow(nullptr);  // a logout comes from outside the window
             SessionManager session(ending == 1);
             QGuiApplicationPrivate::instance()->commitData();
             QCOMPARE(session.cancelled, answer == TBK_ControlMain::UnsavedScoresAnswer::Cancel && ending == 1);
         }
         QCOMPARE(asked, ending == 2 ? 0 : 1);
+        QCOMPARE(over, QList<QWidget *>(asked, &f().window()));
         QCOMPARE(QFile::exists("Scores.txt"), saved);
         if (saved)
             QVERIFY(ReadText("Scores.txt").contains("\nABSOLUTE\n" + QDate::currentDate().toString("dd/MM/yyyy").toLatin1() + "\n10\n"));
