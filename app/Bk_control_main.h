@@ -87,6 +87,7 @@ private:
     void BuildEntryFields();
     void BuildResultLabels();
     void BuildResultNotice();
+    void BuildTotalsKey();
     void BuildButtons();
     void BuildScoreList();
     void BuildTotalsPanel();

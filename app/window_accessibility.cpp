@@ -74,7 +74,12 @@ void TBK_ControlMain::BuildResultNotice()
     TimerResultPause->setSingleShot(true);
     TimerResultPause->setInterval(ResultPauseMilliseconds);
     connect(TimerResultPause, &QTimer::timeout, this, Guarded([this] { TimerResultPauseTimer(); }));
-    // The totals lie outside the Tab order, under the list: one key says them from anywhere.
+}
+
+// The totals lie outside the Tab order, under the list: one key says them from anywhere. Made
+// after the first frame, which does not need it.
+void TBK_ControlMain::BuildTotalsKey()
+{
     auto *sayTotals = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(sayTotals, &QShortcut::activated, this, Guarded([this] { AnnounceTotals(); }));
 }
@@ -92,9 +97,12 @@ QString TBK_ControlMain::ResultSentence() const
     return QStringLiteral("DP lost %1, rank %2, %3 percent").arg(dpLost, LabelRankResult->text(), percent);
 }
 
-// Every sentence the player hears without a change on screen goes through here.
+// Every sentence the player hears without a change on screen goes through here; with no reader
+// listening there is no one to tell.
 void TBK_ControlMain::Announce(const QString &sentence)
 {
+    if (!QAccessible::isActive())
+        return;
     NoticeResult->hide();
     NoticeResult->setAccessibleName(sentence);
     NoticeResult->show();

@@ -133,6 +133,7 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
+    BuildTotalsKey();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
