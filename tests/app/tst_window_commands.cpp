@@ -12,13 +12,20 @@
 
 namespace {
 
+// Qt exports no type information for its private session class, which the sanitizer's check of
+// the cast would need.
+__attribute__((no_sanitize("undefined"))) QPlatformSessionManager **PlatformSessionSlot()
+{
+    QObjectPrivate *session = QObjectPrivate::get(QGuiApplicationPrivate::instance()->session_manager);
+    return &static_cast<QSessionManagerPrivate *>(session)->platformSessionManager;
+}
+
 // The desktop session's side of a logout, in place of the platform's while it lives.
 class SessionManager : public QPlatformSessionManager {
 public:
-    explicit SessionManager(bool mayAsk) : QPlatformSessionManager(QString(), QString()), mayAsk_(mayAsk)
+    explicit SessionManager(bool mayAsk)
+        : QPlatformSessionManager(QString(), QString()), mayAsk_(mayAsk), slot_(PlatformSessionSlot())
     {
-        slot_ = &static_cast<QSessionManagerPrivate *>(
-                     QObjectPrivate::get(QGuiApplicationPrivate::instance()->session_manager))->platformSessionManager;
         platforms_ = std::exchange(*slot_, this);
     }
     ~SessionManager() override { *slot_ = platforms_; }
