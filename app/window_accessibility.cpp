@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
 #include <QShortcut>
@@ -20,10 +21,18 @@ constexpr int ResultPauseMilliseconds = 500;
 // Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
 // readers take for a window of its own (a frame) or skip as a filler; the window names the
 // role these widgets really play.
+//
+// Qt asks for every widget, once for each class it derives from. Only plain frames and widgets
+// and the window are given roles: every other widget is turned away before the property lookup,
+// which walks all of a widget's properties by name.
 QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
 {
+    const QMetaObject *own = object->metaObject();
+    if (own != &QFrame::staticMetaObject && own != &QWidget::staticMetaObject &&
+        own != &TBK_ControlMain::staticMetaObject)
+        return nullptr;
     const QVariant role = object->property(AccessibleRoleProperty);
-    if (!role.isValid() || !object->isWidgetType())
+    if (!role.isValid())
         return nullptr;
     return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
 }

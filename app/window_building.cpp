@@ -65,6 +65,8 @@ namespace window_parts {
 void SetLabelText(QLabel *label, const QString &text)
 {
     label->setText(text);
+    if (label->accessibleDescription().isEmpty())
+        return;  // no result label: DescribeResult describes each, before it looks up its name here
     const QString resultName = label->property(ResultNameProperty).toString();
     const QString value = text.trimmed();
     const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
