@@ -7,7 +7,9 @@
 //                             on the screen, what waits until after the first frame, the error box
 //   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
 //                             first paint
-//   window_accessibility.cpp  roles, names and descriptions, the result spoken after a pause
+//   window_accessibility.cpp  roles, names and descriptions, what is spoken without a change on
+//                             screen: the result after a pause, the row at start, sorts,
+//                             commands, the totals
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
@@ -93,6 +95,7 @@ private:
     void BuildEntryFields();
     void BuildResultLabels();
     void BuildResultNotice();
+    void BuildTotalsKey();
     void BuildButtons();
     void BuildScoreList();
     void BuildTotalsPanel();
@@ -114,6 +117,9 @@ private:
     void ClearEntryFields();
     bool RecalculateEntry();
     QString ResultSentence() const;
+    QString CurrentRowSentence() const;
+    void Announce(const QString &sentence);
+    void AnnounceTotals();
     void AnnounceResultAfterPause();
     void ResultHeardWithRow();
     void TimerResultPauseTimer();
@@ -166,6 +172,7 @@ private:
     void CloseComparisonCompletion();
     bool IsComparisonCompletion(const QObject *object) const;
     void ComparisonDialogGone();
+    void ReadComparisonBoxWhole(QObject *child);
 
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;

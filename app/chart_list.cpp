@@ -99,6 +99,27 @@ void TBK_ControlMain::SetLastColumnCaption(const QString &caption)
     ListScoresModel->SetLastCaption(caption);
 }
 
+namespace {
+
+// A sort as a reader says it. Some keys put the highest value first when set: the words say
+// which way the values run, not the flag.
+QString SortSentence(uint8_t key, bool ascending)
+{
+    struct KeyWords {
+        const char *name;
+        bool setRunsUp;
+    };
+    static constexpr KeyWords Keys[] = {{"title", true},         {"date", false},      {"AA allowance", true},
+                                        {"rank", false},         {"DP lost", true},    {"percentage", false},
+                                        {"difference", false}};
+    const KeyWords &words = Keys[key];
+    return QStringLiteral("sorted by %1, %2")
+        .arg(QString::fromLatin1(words.name),
+             words.setRunsUp == ascending ? QStringLiteral("ascending") : QStringLiteral("descending"));
+}
+
+}  // namespace
+
 void TBK_ControlMain::ListViewScoresColumnClick(int column)
 {
     static constexpr uint8_t KeyOfColumn[] = {SortByName, SortByDate, SortByAaAllowance, SortByRank, SortByDpLost};
@@ -113,6 +134,7 @@ void TBK_ControlMain::ListViewScoresColumnClick(int column)
     sortKey = key;
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
+    Announce(SortSentence(sortKey, sortAscending));
 }
 
 void TBK_ControlMain::ListViewScoresSelectItem(const QModelIndex &item, bool selected)
@@ -139,4 +161,5 @@ void TBK_ControlMain::ButtonFilePrintClick()
         throw std::runtime_error(QStringLiteral("%1 could not be written: %2")
                                      .arg(QString::fromLatin1(PrintFileName), QString::fromUtf8(failure.reason))
                                      .toStdString());
+    Announce(QStringLiteral("%1 written: all %2 charts in the list's order").arg(QString::fromLatin1(PrintFileName)).arg(ChartCount));
 }

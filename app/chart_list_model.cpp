@@ -40,7 +40,8 @@ void ChartListModel::Show(ChartOrder *order, bool compareMode)
         return;
     }
     if (order_ != nullptr)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole, Qt::ToolTipRole});
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),
+                         {Qt::DisplayRole, Qt::AccessibleTextRole, Qt::ToolTipRole});
 }
 
 ChartRecord *ChartListModel::ChartAt(int row) const
@@ -89,6 +90,30 @@ QString ChartListModel::CellText(const ChartRecord &chart, int column) const
     }
 }
 
+// A screen reader reads a row as its cells run together, so each cell says what it holds:
+// "date 08/12/2026, AA 43, rank A, DP lost 52, 91.63 percent", "difference +42", "no score".
+QString ChartListModel::SpokenCellText(const ChartRecord &chart, int column) const
+{
+    switch (column) {
+    case Date:
+        if (chart.day == 0 && chart.month == 0 && chart.year == 0)
+            return QStringLiteral("no score");
+        return QStringLiteral("date ") + CellText(chart, column);
+    case AA:
+        return QStringLiteral("AA ") + CellText(chart, column);
+    case Rank:
+        return QStringLiteral("rank ") + CellText(chart, column);
+    case DP:
+        return chart.dpLost == chart.maxDp ? QStringLiteral("all DP lost") : QStringLiteral("DP lost ") + CellText(chart, column);
+    case window_parts::LastColumn:
+        if (compareMode_)
+            return QStringLiteral("difference ") + CellText(chart, column).trimmed();
+        return QString::fromLatin1(PercentLabelText(ChartPercent(chart)).text).replace(u'%', QStringLiteral(" percent"));
+    default:
+        return CellText(chart, column);
+    }
+}
+
 bool ChartListModel::TitleIsCut(const ChartRecord &chart) const
 {
     return titleWidth_ >= 0 &&
@@ -103,6 +128,8 @@ QVariant ChartListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return CellText(*chart, index.column());
+    case Qt::AccessibleTextRole:
+        return SpokenCellText(*chart, index.column());
     case Qt::TextAlignmentRole:
         return int(ListColumns[index.column()].alignment);
     case Qt::ToolTipRole:

@@ -39,6 +39,7 @@ public:
 
 private:
     QString CellText(const ChartRecord &chart, int column) const;
+    QString SpokenCellText(const ChartRecord &chart, int column) const;
     bool TitleIsCut(const ChartRecord &chart) const;
 
     ChartOrder *order_ = nullptr;

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -59,6 +60,15 @@ void PrintUsage()
     }
 }
 
+// Help or version that never reached its reader (a full disk, a closed pipe) is no success.
+int Written()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    std::fprintf(stderr, "%s: cannot write to the standard output: %s\n", ProgramName, std::strerror(errno));
+    return 1;
+}
+
 int UsageError(const char *what, const char *argument)
 {
     std::fprintf(stderr, "%s: %s '%s'\nTry '%s --help' for more information.\n", ProgramName, what, argument,
@@ -92,13 +102,15 @@ std::optional<int> CheckCommandLine(int argc, const char *const argv[])
 {
     for (int i = 1; i < argc; ++i) {
         const char *argument = argv[i];
+        if (std::strcmp(argument, "--") == 0)  // the options end; the program takes no other argument
+            return i + 1 < argc ? std::optional<int>(UsageError("unexpected argument", argv[i + 1])) : std::nullopt;
         if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
             PrintUsage();
-            return 0;
+            return Written();
         }
         if (std::strcmp(argument, "--version") == 0) {
             std::printf("%s %s\n", ProgramName, BRISKO_VERSION);
-            return 0;
+            return Written();
         }
         if (argument[0] != '-' || argument[1] == '\0')
             return UsageError("unexpected argument", argument);

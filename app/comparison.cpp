@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <QCompleter>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -83,7 +86,19 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
     ShowFileDetailsWhole(*OpenDialog_Enemy);
     for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
         completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
+    OpenDialog_Enemy->installEventFilter(this);        // ReadComparisonBoxWhole
     return *OpenDialog_Enemy;
+}
+
+// The dialog's own box for a name that is not there ("*.txt", "File not found.", a hint) keeps
+// its text on three lines, of which a reader says only the first. Polished before it shows, its
+// text tells a reader the three as one line.
+void TBK_ControlMain::ReadComparisonBoxWhole(QObject *child)
+{
+    auto *box = qobject_cast<QMessageBox *>(child);
+    auto *label = box != nullptr ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")) : nullptr;
+    if (label != nullptr)
+        label->setAccessibleName(box->text().split(u'\n', Qt::SkipEmptyParts).join(u' '));
 }
 
 void TBK_ControlMain::ButtonCompareClick()
@@ -93,8 +108,13 @@ void TBK_ControlMain::ButtonCompareClick()
     ReturnFromComparisonDialog();
     if (!chosen)
         return;
-    if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
+    ScoreFileStatus status;
+    if (!LoadScoreFile(QFile::encodeName(fileName).constData(), &status)) {
+        const QString name = QFileInfo(fileName).fileName();
+        Announce(status.refusal == ScoreFileRefusal::None ? QStringLiteral("%1 names no chart; nothing compared").arg(name)
+                                                          : QStringLiteral("%1 could not be read; nothing compared").arg(name));
         return;
+    }
     compareMode = true;
     SetLastColumnCaption(QStringLiteral("Diff."));
     FillScoreList();
@@ -150,4 +170,5 @@ void TBK_ControlMain::ButtonCompareResetClick()
     FillScoreList();
     UpdateTotals();
     ButtonCompareReset->setEnabled(false);
+    Announce(QStringLiteral("comparison ended; percentages and ranks shown"));
 }

@@ -40,7 +40,7 @@ TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount)
     const QString text = unsavedCount == 1 ? QStringLiteral("1 score is not saved in %1.")
                                            : QStringLiteral("%1 scores are not saved in %2.").arg(unsavedCount);
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()),
-                    text.arg(QString::fromLatin1(ScoreFileName)), QMessageBox::NoButton, QApplication::activeWindow());
+                    text.arg(QString::fromLatin1(ScoreFileName)), QMessageBox::NoButton, BoxParent());
     box.setInformativeText(QStringLiteral("Save again before closing, discard, or keep the window open?"));
     QPushButton *save = box.addButton(QStringLiteral("&Save again"), QMessageBox::AcceptRole);
     QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);

@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include <QApplication>
@@ -26,11 +28,69 @@ struct HeldMessage {
 std::vector<HeldMessage> heldMessages;
 QtMessageHandler toolkitMessageHandler = nullptr;
 
+// The libraries under the toolkit may write to stderr themselves while it connects (libwayland
+// that XDG_RUNTIME_DIR is not set, before Qt says anything): that is held in a file as well.
+#ifndef _WIN32
+int realStderr = -1;
+int heldStderr = -1;
+#endif
+
+void HoldStderr()
+{
+#ifndef _WIN32
+    std::FILE *held = std::tmpfile();
+    if (held == nullptr)
+        return;
+    heldStderr = dup(fileno(held));
+    std::fclose(held);
+    std::fflush(stderr);
+    realStderr = dup(STDERR_FILENO);
+    if (heldStderr < 0 || realStderr < 0 || dup2(heldStderr, STDERR_FILENO) < 0) {
+        close(heldStderr);
+        close(realStderr);
+        heldStderr = realStderr = -1;
+    }
+#endif
+}
+
+// Puts stderr back, and what was held in it there too when it is to be seen.
+void ReleaseStderr(bool show)
+{
+#ifndef _WIN32
+    if (realStderr < 0)
+        return;
+    std::fflush(stderr);
+    dup2(realStderr, STDERR_FILENO);
+    char buffer[4096];
+    ssize_t got = 0;
+    lseek(heldStderr, 0, SEEK_SET);
+    while (show && (got = read(heldStderr, buffer, sizeof buffer)) > 0)
+        (void)!write(STDERR_FILENO, buffer, size_t(got));
+    close(heldStderr);
+    close(realStderr);
+    heldStderr = realStderr = -1;
+#else
+    (void)show;
+#endif
+}
+
 [[noreturn]] void CannotOpenWindow(const QString &reason)
 {
+    ReleaseStderr(false);
     std::fprintf(stderr, "brisko-calculator: cannot open the window: %s\n", qPrintable(reason.trimmed()));
     std::fflush(stderr);
     std::_Exit(EXIT_FAILURE);
+}
+
+// Qt's Wayland plugin says only "Failed to create wl_display (No such file or directory)"; the
+// line names the display it tried, and the missing runtime folder where that is the cause.
+QString WaylandReason(const QString &text)
+{
+    const QString display = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"));
+    QString why = text.section(u'(', 1).section(u')', 0, 0);
+    if (!display.startsWith(u'/') && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        why = QStringLiteral("XDG_RUNTIME_DIR is not set");
+    return QStringLiteral("could not connect to Wayland display %1 (%2)").arg(display, why);
 }
 
 void HoldStartMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
@@ -41,6 +101,10 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext &context, const Q
     }
     QString reason = text.section(u'\n', 0, 0);
     for (const HeldMessage &message : heldMessages) {
+        if (message.text.startsWith(QLatin1String("Failed to create wl_display"))) {
+            reason = WaylandReason(message.text);
+            break;
+        }
         if (message.category.startsWith("qt.qpa")) {
             reason = message.text;
             break;
@@ -51,11 +115,13 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext &context, const Q
 
 void HoldToolkitMessages()
 {
+    HoldStderr();
     toolkitMessageHandler = qInstallMessageHandler(HoldStartMessage);
 }
 
 void ReleaseToolkitMessages()
 {
+    ReleaseStderr(true);
     qInstallMessageHandler(toolkitMessageHandler);
     for (const HeldMessage &message : heldMessages)
         toolkitMessageHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),

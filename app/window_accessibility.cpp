@@ -2,7 +2,10 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QFrame>
+#include <QKeySequence>
 #include <QLabel>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeView>
 
@@ -18,10 +21,18 @@ constexpr int ResultPauseMilliseconds = 500;
 // Qt gives every plain QFrame and the bare top-level QWidget a generic role, which screen
 // readers take for a window of its own (a frame) or skip as a filler; the window names the
 // role these widgets really play.
+//
+// Qt asks for every widget, once for each class it derives from. Only plain frames and widgets
+// and the window are given roles: every other widget is turned away before the property lookup,
+// which walks all of a widget's properties by name.
 QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
 {
+    const QMetaObject *own = object->metaObject();
+    if (own != &QFrame::staticMetaObject && own != &QWidget::staticMetaObject &&
+        own != &TBK_ControlMain::staticMetaObject)
+        return nullptr;
     const QVariant role = object->property(AccessibleRoleProperty);
-    if (!role.isValid() || !object->isWidgetType())
+    if (!role.isValid())
         return nullptr;
     return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Role(role.toInt()));
 }
@@ -72,10 +83,11 @@ void DescribeResult(QLabel *label, const QString &name, const QString &descripti
 
 // A reader stays with the field being typed into and leaves the result labels alone; what Qt
 // 6.4 tells of a changed name or description, the object instead of its new text, a reader
-// cannot speak at all. What a reader does speak is a notification as it is shown. So once the
-// typing pauses the result is shown anew as one sentence in a notification of no size. It
-// belongs to the window, not to the entry panel, so that the panel's return after the warning
-// does not show it again.
+// cannot speak at all. What a reader does speak is a notification as it is shown. So what the
+// player is to hear without anything changing on screen (the result once the typing pauses, a
+// sort, a command's outcome, the totals) is shown as one sentence in a notification of no
+// size. It belongs to the window, not to the entry panel, so that the panel's return after the
+// warning does not show it again.
 void TBK_ControlMain::BuildResultNotice()
 {
     NoticeResult = MakeControl<QWidget>(this, "NoticeResult", QRect(184, 209, 0, 0));
@@ -86,6 +98,14 @@ void TBK_ControlMain::BuildResultNotice()
     TimerResultPause->setSingleShot(true);
     TimerResultPause->setInterval(ResultPauseMilliseconds);
     connect(TimerResultPause, &QTimer::timeout, this, Guarded([this] { TimerResultPauseTimer(); }));
+}
+
+// The totals lie outside the Tab order, under the list: one key says them from anywhere. Made
+// after the first frame, which does not need it.
+void TBK_ControlMain::BuildTotalsKey()
+{
+    auto *sayTotals = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(sayTotals, &QShortcut::activated, this, Guarded([this] { AnnounceTotals(); }));
 }
 
 // The result as a reader says it: "DP lost 36, rank AA, 94.52 percent"; nothing before a chart
@@ -99,6 +119,31 @@ QString TBK_ControlMain::ResultSentence() const
     if (percent.endsWith(u'%'))
         percent.chop(1);
     return QStringLiteral("DP lost %1, rank %2, %3 percent").arg(dpLost, LabelRankResult->text(), percent);
+}
+
+// Every sentence the player hears without a change on screen goes through here; with no reader
+// listening there is no one to tell.
+void TBK_ControlMain::Announce(const QString &sentence)
+{
+    if (!QAccessible::isActive())
+        return;
+    ShowNotice(NoticeResult, sentence);
+}
+
+// The current row as a reader reads it when it moves onto the row.
+QString TBK_ControlMain::CurrentRowSentence() const
+{
+    const QModelIndex current = ListViewScores->currentIndex();
+    QStringList cells;
+    for (int column = 0; current.isValid() && column < ListColumnCount; ++column)
+        cells << current.siblingAtColumn(column).data(Qt::AccessibleTextRole).toString();
+    return cells.join(QStringLiteral(", "));
+}
+
+// Both lines of the totals, as they show, without the runs of blanks between their parts.
+void TBK_ControlMain::AnnounceTotals()
+{
+    Announce(QStringLiteral("%1. %2").arg(LabelTotalRanks->text().simplified(), LabelTotalDP->text().simplified()));
 }
 
 void TBK_ControlMain::AnnounceResultAfterPause()
@@ -120,7 +165,7 @@ void TBK_ControlMain::TimerResultPauseTimer()
     if (sentence.isEmpty() || sentence == heardResult || !PanelInsert->isVisible())
         return;
     heardResult = sentence;
-    ShowNotice(NoticeResult, sentence);
+    Announce(sentence);
 }
 
 // Qt reports the focus of the list as a whole, and a reader then names the list but not the row
@@ -129,11 +174,20 @@ void TBK_ControlMain::TimerResultPauseTimer()
 // reports it, and the reader reads the row. Not while the list still has its hint: on the first
 // meeting the reader says the hint, which the row would replace. Nor on a click, which reports
 // the row clicked.
+//
+// On the first meeting the current row follows the hint in the list's description, which Qt
+// reports with the focus, before it: the reader says it after the hint, and Where Am I, which
+// reads the list's name and description, says it again.
 void TBK_ControlMain::ListViewScoresEnter(Qt::FocusReason reason)
 {
-    if (!QAccessible::isActive() || !ListViewScores->accessibleDescription().isEmpty() ||
-        reason == Qt::MouseFocusReason)
+    if (!QAccessible::isActive() || reason == Qt::MouseFocusReason)
         return;
+    const QString hint = ListViewScores->accessibleDescription();
+    if (!hint.isEmpty()) {
+        ListViewScores->setAccessibleDescription(hint.section(u';', 0, 0) + QStringLiteral("; current row: ") +
+                                                 CurrentRowSentence());
+        return;
+    }
     QMetaObject::invokeMethod(this, Guarded([this] { ReportCurrentCellFocused(); }), Qt::QueuedConnection);
 }
 

@@ -1,5 +1,6 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QFrame>
@@ -33,7 +34,7 @@ constexpr int TotalsWidth = 415;
 void ShowErrorBox(const QString &message)
 {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()), message,
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, BoxParent());
     box.exec();
 }
 
@@ -64,11 +65,27 @@ namespace window_parts {
 void SetLabelText(QLabel *label, const QString &text)
 {
     label->setText(text);
+    if (label->accessibleDescription().isEmpty())
+        return;  // no result label: DescribeResult describes each, before it looks up its name here
     const QString resultName = label->property(ResultNameProperty).toString();
     const QString value = text.trimmed();
     const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
     if (!resultName.isEmpty() && label->accessibleName() != name)
         label->setAccessibleName(name);
+}
+
+// A box opens over the window it belongs to only when it has one: on Wayland the compositor alone
+// places windows, and it puts a box without a parent anywhere. None is active while the close
+// button of a compositor or a logout asks the question; the program's window stands in then.
+QWidget *BoxParent()
+{
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto main = std::find_if(windows.begin(), windows.end(), [](const QWidget *window) {
+        return window->isVisible() && qobject_cast<const TBK_ControlMain *>(window) != nullptr;
+    });
+    return main != windows.end() ? *main : nullptr;
 }
 
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text)
@@ -118,6 +135,7 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
+    BuildTotalsKey();
 }
 
 TBK_ControlMain::~TBK_ControlMain()

@@ -105,6 +105,10 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this, event] { ListViewScoresEnter(static_cast<QFocusEvent *>(event)->reason()); })();
         return false;
     }
+    if (event->type() == QEvent::ChildPolished && watched == OpenDialog_Enemy) {
+        Guarded([this, event] { ReadComparisonBoxWhole(static_cast<QChildEvent *>(event)->child()); })();
+        return false;
+    }
     if (event->type() == QEvent::Expose && OpenDialog_Enemy != nullptr &&
         watched == OpenDialog_Enemy->windowHandle() && !OpenDialog_Enemy->windowHandle()->isExposed()) {
         Guarded([this] { ComparisonDialogGone(); })();

@@ -60,6 +60,7 @@ template <typename Widget> Widget *MakeControl(QWidget *parent, const char *name
 }
 
 void SetLabelText(QLabel *label, const QString &text);
+QWidget *BoxParent();
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text);
 
 void InstallAccessibleRoles();

@@ -1,3 +1,8 @@
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -36,6 +41,19 @@ private slots:
                                      << unknown.arg("unexpected argument 'friend\\.txt'");
         QTest::newRow("no display") << QStringList{} << 1 << "^$"
                                     << "^brisko-calculator: cannot open the window: could not connect to display\\n$";
+        QTest::newRow("Wayland without its runtime folder")  // or without Qt's Wayland plugin
+            << QStringList{"-platform", "wayland"} << 1 << "^$"
+            << "^brisko-calculator: cannot open the window: (could not connect to Wayland display wayland-0 \\(XDG_RUNTIME_DIR "
+               "is not set\\)|Could not find the Qt platform plugin \"wayland\" in \"\")\\n$";
+        QTest::newRow("-- ends the options") << QStringList{"-style", "windows", "--"} << 1 << "^$"
+                                             << "^brisko-calculator: cannot open the window: could not connect to display\\n$";
+        QTest::newRow("an option after --") << QStringList{"--", "--help"} << 2 << "^$"
+                                            << unknown.arg("unexpected argument '--help'");
+#ifndef Q_OS_WIN
+        const QString unwritten = QStringLiteral("^brisko-calculator: cannot write to the standard output: File too large\\n$");
+        QTest::newRow("--help that cannot be written") << QStringList{"--help"} << 1 << "^$" << unwritten;
+        QTest::newRow("--version that cannot be written") << QStringList{"--version"} << 1 << "^$" << unwritten;
+#endif
     }
 
     void answersWithoutADisplay()
@@ -44,13 +62,24 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
+        const bool outputFull = QByteArray(QTest::currentDataTag()).contains("cannot be written");  // into a file that cannot grow
         QTemporaryDir dir;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE", "XDG_RUNTIME_DIR"})
             environment.remove(QString::fromLatin1(name));
         QProcess program;
         program.setProcessEnvironment(environment);
         program.setWorkingDirectory(dir.path());
+#ifndef Q_OS_WIN
+        if (outputFull) {
+            program.setStandardOutputFile(dir.filePath(QStringLiteral("out")));
+            program.setChildProcessModifier([] {
+                const rlimit none = {0, 0};
+                setrlimit(RLIMIT_FSIZE, &none);
+                signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+            });
+        }
+#endif
         program.start(QStringLiteral(BRISKO_PROGRAM), arguments);
         QVERIFY(program.waitForFinished(30000));
         // a Windows console program ends its lines with CR LF

@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
@@ -152,11 +153,11 @@ class TestWindowAccessibility : public QObject {
         if (table->rowCount() != 256)
             return QStringLiteral("%1 rows").arg(table->rowCount());
         for (int row = 0; row < 256; ++row) {
-            const QStringList texts = f().RowTexts(row);
             for (int column = 0; column < 6; ++column) {
+                const QString spoken = f().Cell(row, column).data(Qt::AccessibleTextRole).toString();
                 QAccessibleInterface *cell = table->cellAt(row, column);
-                if (cell == nullptr || !cell->isValid() || cell->text(QAccessible::Name) != texts[column])
-                    return QStringLiteral("cell %1, %2 is not \"%3\"").arg(row).arg(column).arg(texts[column]);
+                if (cell == nullptr || !cell->isValid() || cell->text(QAccessible::Name) != spoken)
+                    return QStringLiteral("cell %1, %2 is not \"%3\"").arg(row).arg(column).arg(spoken);
                 handedOut << QAccessible::uniqueId(cell);
             }
         }
@@ -212,7 +213,7 @@ private slots:
         QCOMPARE(ListMisread(), QString());
 
         f().Type("MemoMiss", "3");
-        QCOMPARE(NoticesAfterPause(), QStringList({"DP lost 40, rank AA, 93.56 percent"}));
+        QCOMPARE(NoticesAfterPause(), QStringList({"sorted by DP lost, ascending", "DP lost 40, rank AA, 93.56 percent"}));
         f().Type("MemoMiss", "");
         f().Click("ButtonInsert");
         QCOMPARE(ListMisread(), QString());
@@ -387,9 +388,12 @@ private slots:
     void listHintIsHeardOnce()
     {
         f().Open();
-        QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description), QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));
+        QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description),
+                 QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column; current row: .59, no score, AA 38, rank E, all DP lost, 0.00 percent"));
         QCoreApplication::processEvents();
-        QCOMPARE(LastFocused(), QStringLiteral("Charts and scores"));  // the hint, not the row, on the first meeting
+        QCOMPARE(LastFocused(), QStringLiteral("Charts and scores"));  // the hint and the row, on the first meeting
+        f().ClickRow("ABSOLUTE");
+        QVERIFY(f().RowOf("ABSOLUTE") != 0);
         QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
         QTRY_VERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
         const Heard *dropped = Last(QAccessible::DescriptionChanged, "ListViewScores");
@@ -398,7 +402,56 @@ private slots:
         f().Click("ButtonInsert");
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         QVERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
-        QTRY_COMPARE(LastFocused(), f().CurrentTitle());  // back in the list, the row is read
+        QTRY_COMPARE(LastFocused(), QStringLiteral("ABSOLUTE"));  // back in the list, the row is read
+
+        // a click into the list is read once, by the row it reports
+        QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
+        heard.clear();
+        f().ClickRow("1998");
+        QTest::qWait(50);
+        QCOMPARE(std::count_if(heard.cbegin(), heard.cend(), [](const Heard &told) {
+                     return told.type == QAccessible::Focus && told.name == QStringLiteral("1998");
+                 }), 1);
+    }
+
+    // What is said without a change on screen: a sentence for each sort, command and the totals.
+    void stateIsSpoken()
+    {
+        QVERIFY(WriteBytes("friend.txt", ScoreRecord("ABSOLUTE", "01/01/2006", 17)));
+        QVERIFY(WriteBytes("none.txt", ScoreRecord("No Such Song", "01/01/2006", 1)));
+        QVERIFY(QDir().mkdir("folder"));
+        QString chosen;
+        QStringList boxTexts;
+        TBK_ControlMain::SetComparisonFileChooser([&](QFileDialog &dialog, QString &name) {
+            name = chosen;
+            if (!chosen.isEmpty())
+                return true;
+            QMessageBox box(QMessageBox::Warning, dialog.windowTitle(), "*.txt\nFile not found.\nPlease verify the correct file name was given.",
+                            QMessageBox::Ok, &dialog);
+            box.ensurePolished();  // as it is before it shows
+            boxTexts << box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->accessibleName();
+            return false;
+        });
+        f().Open();
+        heard.clear();
+        for (Qt::Key key : {Qt::Key_5, Qt::Key_5, Qt::Key_1, Qt::Key_2, Qt::Key_T})
+            QTest::keyClick(f().List(), key, Qt::ControlModifier);
+        f().Click("ButtonFilePrint");
+        for (const char *file : {"none.txt", "folder", "friend.txt", ""}) {
+            chosen = QString::fromLatin1(file);
+            f().Click("ButtonCompare");
+        }
+        QTest::keyClick(f().List(), Qt::Key_T, Qt::ControlModifier);
+        f().Click("ButtonCompareReset");
+        QCOMPARE(NoticesAfterPause(),
+                 QStringList({"sorted by DP lost, ascending", "sorted by DP lost, descending", "sorted by title, ascending",
+                              "sorted by date, descending", "Rank: E:256. Total DPs: 0 / 189842 ( 0.00% - Miss: 189842 )",
+                              "OutPrint.txt written: all 256 charts in the list's order", "none.txt names no chart; nothing compared",
+                              "folder could not be read; nothing compared",
+                              "Won: 0 Lost: 256 Drawn: 0. ( Total DP Won: 0 Total DP Lost: 189825 Difference: -189825 )",
+                              "comparison ended; percentages and ranks shown"}));
+        QCOMPARE(boxTexts, QStringList({"*.txt File not found. Please verify the correct file name was given."}));
+        QVERIFY(f().errors.isEmpty());
     }
 
     void listCellsAreReadWithTheirColumns()
@@ -413,7 +466,7 @@ private slots:
         const int row = f().RowOf("ABSOLUTE");
         QCOMPARE(table->selectedRows(), QList<int>({row}));
         const QStringList captions = {"Song", "Date", "AA", "Rank", "DP", "%"};
-        const QStringList cells = {"ABSOLUTE", "06/09/2005", "43", "AA", "10", "98.39"};
+        const QStringList cells = {"ABSOLUTE", "date 06/09/2005", "AA 43", "rank AA", "DP lost 10", "98.39 percent"};
         for (int column = 0; column < 6; ++column) {
             QCOMPARE(table->columnDescription(column), captions[column]);
             QAccessibleInterface *cell = table->cellAt(row, column);

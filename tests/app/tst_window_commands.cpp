@@ -3,8 +3,43 @@
 #include <QFileDialog>
 #include <QTimer>
 #include <QWindow>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/private/qsessionmanager_p.h>
+#include <qpa/qplatformsessionmanager.h>
 
 #include "window_fixture.h"
+#include "window_parts.h"
+
+namespace {
+
+// Qt exports no type information for its private session class, which the sanitizer's check of
+// the cast would need.
+__attribute__((no_sanitize("undefined"))) QPlatformSessionManager **PlatformSessionSlot()
+{
+    QObjectPrivate *session = QObjectPrivate::get(QGuiApplicationPrivate::instance()->session_manager);
+    return &static_cast<QSessionManagerPrivate *>(session)->platformSessionManager;
+}
+
+// The desktop session's side of a logout, in place of the platform's while it lives.
+class SessionManager : public QPlatformSessionManager {
+public:
+    explicit SessionManager(bool mayAsk)
+        : QPlatformSessionManager(QString(), QString()), mayAsk_(mayAsk), slot_(PlatformSessionSlot())
+    {
+        platforms_ = std::exchange(*slot_, this);
+    }
+    ~SessionManager() override { *slot_ = platforms_; }
+    bool allowsInteraction() override { return mayAsk_; }
+    void cancel() override { cancelled = true; }
+    bool cancelled = false;
+
+private:
+    bool mayAsk_;
+    QPlatformSessionManager **slot_;
+    QPlatformSessionManager *platforms_;
+};
+
+}  // namespace
 
 class TestWindowCommands : public QObject {
     Q_OBJECT
@@ -132,6 +167,7 @@ private slots:
         Compare("rival.txt");
         QCOMPARE(LastCell("ABSOLUTE"), QStringLiteral("   -7"));
         QCOMPARE(LastCell("1998"), QStringLiteral("   +7"));
+        QCOMPARE(f().Cell(f().RowOf("1998"), 5).data(Qt::AccessibleTextRole).toString(), QStringLiteral("difference +7"));
         QCOMPARE(LastCell(".59"), QStringLiteral(" +550"));  // unscored against no value
         QCOMPARE(LastCell("MAXX UNLIMITED"), QStringLiteral("+1446"));
         QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Won: 1   Lost: 255   Drawn: 0"));
@@ -281,26 +317,51 @@ private slots:
         QCOMPARE(ReadText("Scores.txt"), saved);
     }
 
+    // Closing the window, or the desktop session ending (a logout, which only some sessions let a
+    // program ask about), with a score that is not in Scores.txt.
     void closingCanSaveAgainOrDiscard_data()
     {
-        QTest::addColumn<bool>("saveAgain");
-        QTest::newRow("save again") << true;
-        QTest::newRow("discard") << false;
+        using Answer = TBK_ControlMain::UnsavedScoresAnswer;
+        QTest::addColumn<int>("ending");  // 0 the window closes; 1 a logout that may ask; 2 one that may not
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("close, save again") << 0 << Answer::SaveAgain << true;
+        QTest::newRow("close, discard") << 0 << Answer::Discard << false;
+        QTest::newRow("logout, save again") << 1 << Answer::SaveAgain << true;
+        QTest::newRow("logout, Cancel cancels the logout") << 1 << Answer::Cancel << false;
+        QTest::newRow("logout that may not ask saves quietly") << 2 << Answer::Cancel << true;
     }
 
     void closingCanSaveAgainOrDiscard()
     {
-        QFETCH(bool, saveAgain);
+        QFETCH(int, ending);
+        QFETCH(TBK_ControlMain::UnsavedScoresAnswer, answer);
+        QFETCH(bool, saved);
+        int asked = 0;
+        QList<QWidget *> over;  // the window the question would open over
         TBK_ControlMain::SetUnsavedScoresQuestion([&](int) {
+            ++asked;
+            over << window_parts::BoxParent();
             QDir().rmdir("Scores.txt");  // the player makes room while the question shows
-            return saveAgain ? TBK_ControlMain::UnsavedScoresAnswer::SaveAgain : TBK_ControlMain::UnsavedScoresAnswer::Discard;
+            return answer;
         });
         f().Open();
         QVERIFY(QDir().mkdir("Scores.txt"));
         f().InsertGreats("ABSOLUTE", QStringLiteral("10"));
-        QVERIFY(f().window().close());
-        QCOMPARE(QFile::exists("Scores.txt"), saveAgain);
-        if (saveAgain)
+        if (ending == 0) {
+            QVERIFY(f().window().close());
+        } else {
+            if (ending == 2)
+                QVERIFY(QDir().rmdir("Scores.txt"));
+            QApplication::setActiveWindow(nullptr);  // a logout comes from outside the window
+            SessionManager session(ending == 1);
+            QGuiApplicationPrivate::instance()->commitData();
+            QCOMPARE(session.cancelled, answer == TBK_ControlMain::UnsavedScoresAnswer::Cancel && ending == 1);
+        }
+        QCOMPARE(asked, ending == 2 ? 0 : 1);
+        QCOMPARE(over, QList<QWidget *>(asked, &f().window()));
+        QCOMPARE(QFile::exists("Scores.txt"), saved);
+        if (saved)
             QVERIFY(ReadText("Scores.txt").contains("\nABSOLUTE\n" + QDate::currentDate().toString("dd/MM/yyyy").toLatin1() + "\n10\n"));
     }
 };

@@ -36,18 +36,29 @@ private slots:
     {
         QTest::addColumn<QByteArray>("title");
         QTest::addColumn<QStringList>("cells");
-        QTest::newRow(".59 with 20 lost") << QByteArray(".59") << QStringList({".59", "06/09/2005", "38", "AA", "20", "96.36"});
-        QTest::newRow("perfect score") << QByteArray("ABSOLUTE") << QStringList({"ABSOLUTE", "02/01/2005", "43", "AAA", "0", "100.00"});
-        QTest::newRow("everything lost shows N/A") << QByteArray("5.1.1.") << QStringList({"5.1.1.", "31/12/2004", "14", "E", "N/A", "00.00"});
-        QTest::newRow("unscored") << QByteArray("MAXX UNLIMITED") << QStringList({"MAXX UNLIMITED", "00/00/00", "101", "E", "N/A", "00.00"});
+        QTest::addColumn<QString>("spoken");  // what a screen reader reads for them, cell by cell
+        QTest::newRow(".59 with 20 lost") << QByteArray(".59") << QStringList({".59", "06/09/2005", "38", "AA", "20", "96.36"})
+                                          << ".59, date 06/09/2005, AA 38, rank AA, DP lost 20, 96.36 percent";
+        QTest::newRow("perfect score") << QByteArray("ABSOLUTE") << QStringList({"ABSOLUTE", "02/01/2005", "43", "AAA", "0", "100.00"})
+                                       << "ABSOLUTE, date 02/01/2005, AA 43, rank AAA, DP lost 0, 100.00 percent";
+        QTest::newRow("everything lost shows N/A") << QByteArray("5.1.1.") << QStringList({"5.1.1.", "31/12/2004", "14", "E", "N/A", "00.00"})
+                                                   << "5.1.1., date 31/12/2004, AA 14, rank E, all DP lost, 0.00 percent";
+        QTest::newRow("unscored") << QByteArray("MAXX UNLIMITED") << QStringList({"MAXX UNLIMITED", "00/00/00", "101", "E", "N/A", "00.00"})
+                                  << "MAXX UNLIMITED, no score, AA 101, rank E, all DP lost, 0.00 percent";
     }
 
     void cellTexts()
     {
         QFETCH(QByteArray, title);
         QFETCH(QStringList, cells);
+        QFETCH(QString, spoken);
         OpenWithScores();
-        QCOMPARE(f().RowTexts(f().RowOf(title.constData())), cells);
+        const int row = f().RowOf(title.constData());
+        QCOMPARE(f().RowTexts(row), cells);
+        QStringList said;
+        for (int column = 0; column < 6; ++column)
+            said << f().Cell(row, column).data(Qt::AccessibleTextRole).toString();
+        QCOMPARE(said.join(QStringLiteral(", ")), spoken);
     }
 
     // The model makes a cell's text when asked; a refill changes cells and never the rows, and a
@@ -81,12 +92,15 @@ private slots:
         Chart(".59").enemyDpLost = 30;
         model.Show(&order, true);
         QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("  -10"));
+        QCOMPARE(model.index(0, 5).data(Qt::AccessibleTextRole).toString(), QStringLiteral("difference -10"));
         QCOMPARE(resets.count() + removed.count(), 0);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.first().at(1).toModelIndex(), model.index(255, 5));
     }
 
-    // The window's green stays out of the list, its header and its scroll bars under every style.
+    // The window's green stays out of the list, its header and its scroll bars under every style;
+    // the selected row is filled with the style's highlight, which only some styles draw behind
+    // the cells themselves; a title too long for its column is cut inside its cell.
     void keepsTheStyleColours_data()
     {
         QTest::addColumn<QString>("style");
@@ -100,10 +114,23 @@ private slots:
         const QString before = QApplication::style()->name();
         QApplication::setStyle(style);
         f().Open();
-        const QImage list = f().List()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const char *longTitle = "AFRONOVA (FROM NONSTOP MEGAMIX) Challenge";
+        f().ClickRow("1998");  // the long title stands some rows below, in view
+        QTreeView *view = f().List();
+        const QImage list = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QApplication::setStyle(before);
         const auto *pixels = reinterpret_cast<const QRgb *>(list.constBits());
         QCOMPARE(std::count(pixels, pixels + list.sizeInBytes() / 4, qRgb(0, 128, 0)), 0);
+
+        const QPoint offset = view->viewport()->mapTo(view, QPoint(0, 0));
+        const QRect selected = view->visualRect(f().Cell(f().RowOf("1998"), 1)).translated(offset);
+        const QRgb fill = list.pixel(selected.left() + 4, selected.center().y());  // Fusion shades it a little
+        QVERIFY(qAbs(qGray(fill) - qGray(view->palette().color(QPalette::Active, QPalette::Highlight).rgb())) < 4);
+        const QRect afterTitle = view->visualRect(f().Cell(f().RowOf(longTitle), 1)).translated(offset);
+        QVERIFY(view->viewport()->rect().contains(afterTitle.translated(-offset)));
+        for (int x = afterTitle.left(); x < afterTitle.left() + 8; ++x)  // the date is centred, well clear of here
+            for (int y = afterTitle.top(); y <= afterTitle.bottom(); ++y)
+                QCOMPARE(QColor(list.pixel(x, y)), view->palette().color(QPalette::Active, QPalette::Base));
     }
 
     void storedLossAboveMaxDpShowsItsValue()

@@ -130,6 +130,7 @@ private slots:
     {
         QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "01/02/2006", 20)));
         f().Open();
+        f().ClickHeader(4);  // fewest DP lost first
 
         // an editor lowers ABSOLUTE and adds 1998 while the window shows ABSOLUTE at 20
         const QByteArray edited = ScoreRecord("ABSOLUTE", "01/02/2006", 5) + ScoreRecord("1998", "03/04/2006", 7);
@@ -138,6 +139,8 @@ private slots:
         QVERIFY(f().Find<QWidget>("PanelInsert")->isHidden());  // 10 is worse than the 5 now stored
         QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("5"));
         QCOMPARE(ShownDp("1998"), QStringLiteral("7"));
+        QCOMPARE(f().Titles().mid(0, 2), QStringList({"ABSOLUTE", "1998"}));  // sorted and counted anew
+        QCOMPARE(f().LabelText("LabelTotalRanks"), QStringLiteral("Rank: AA:2   E:254   "));
         QCOMPARE(f().Field("MemoGreat")->text(), QStringLiteral("10"));
         f().Click("ButtonWarningNO");
         QCOMPARE(ReadText(ScoreFileName), edited);

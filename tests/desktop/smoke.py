@@ -165,7 +165,7 @@ def run(desktop, work):
     scores = os.path.join(work, 'Scores.txt')
     desktop.poll('the score saved', lambda: today in read(scores))
     xdotool('key', '--clearmodifiers', 'ctrl+5')
-    desktop.poll('the list sorted by DP lost', lambda: table.getAccessibleAt(0, 4).name == '10')
+    desktop.poll('the list sorted by DP lost', lambda: table.getAccessibleAt(0, 4).name == 'DP lost 10')
     check_cells(table, score_file(scores), today)
 
 
@@ -178,7 +178,8 @@ def check_cells(table, records, today):
         if title not in records:
             fail('row %d: "%s" is no chart of Scores.txt' % (row, title))
         file_date, file_dp = records[title]
-        expected = ('00/00/00', 'N/A') if file_date == '00/00/0000' else (file_date, file_dp)
+        # each cell says its column, as a reader reads it
+        expected = ('no score', 'all DP lost') if file_date == '00/00/0000' else ('date ' + file_date, 'DP lost ' + file_dp)
         if (date, dp) != expected:
             fail('row %d, %s: the list reads %s, Scores.txt says %s' % (row, title, (date, dp), expected))
         if int(file_dp) < previous:
