@@ -293,11 +293,12 @@ bool TakeOverOwnerAndMode(int fd, const struct stat *existing, int &error)
     return true;
 }
 
-// A rename the folder refuses (a sticky folder, over another user's file) leaves the file to be
-// rewritten in place.
+// A rename the folder refuses (a sticky folder, over another user's file), or one a file system
+// cannot make over an existing file (FAT through some FUSE servers answers EEXIST), leaves the
+// file to be rewritten in place.
 bool RenameRefused(int error)
 {
-    return error == EPERM || error == EACCES;
+    return error == EPERM || error == EACCES || error == EEXIST || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 bool ReplaceThroughTemporary(const char *target, const struct stat *existing, const char *text, size_t length,
