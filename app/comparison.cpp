@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <QCompleter>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -59,6 +60,17 @@ void ShowFileDetailsWhole(QFileDialog &dialog)
     splitter->setSizes({placesWidth, filesWidth});
 }
 
+// The name reaches the file system as the system spells names: on Windows in its wide form, as
+// the code page of 8-bit names would turn a name it cannot hold into another file's name.
+bool ReadComparisonFile(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    return LoadComparisonFile(QDir::toNativeSeparators(fileName).toStdWString().c_str());
+#else
+    return LoadScoreFile(QFile::encodeName(fileName).constData());
+#endif
+}
+
 }  // namespace
 
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
@@ -93,7 +105,7 @@ void TBK_ControlMain::ButtonCompareClick()
     ReturnFromComparisonDialog();
     if (!chosen)
         return;
-    if (!LoadScoreFile(QFile::encodeName(fileName).constData()))
+    if (!ReadComparisonFile(fileName))
         return;
     compareMode = true;
     SetLastColumnCaption(QStringLiteral("Diff."));
