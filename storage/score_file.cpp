@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "atomic_file.h"
 #include "chart_table.h"
@@ -34,21 +35,31 @@ void SleepBeforeReadingAgain()
 void (*PauseBeforeReading)() = SleepBeforeReadingAgain;
 
 // A file's whole text, read at once: nothing is stored from a file that turns out to be too
-// large or unreadable, and a text cut short is read again whole. A score file has some 11 KiB;
-// only the pages the text fills are ever touched.
+// large or unreadable, and a text cut short is read again whole. A score file has at most
+// 40 KiB, so the first piece mostly holds it all.
 struct ScoreText {
-    std::unique_ptr<char[]> bytes{new char[MaxScoreFileSize + 1]};
+    std::unique_ptr<char[]> bytes;
     size_t length = 0;
 };
 
 bool ReadWhole(FILE *file, ScoreText &text, ScoreFileStatus &status)
 {
+    constexpr size_t Bound = size_t(MaxScoreFileSize) + 1;  // a byte more tells a file too large
+    size_t capacity = 64 * 1024;
+    text.bytes.reset(new char[capacity]);
     errno = 0;
-    text.length = std::fread(text.bytes.get(), 1, MaxScoreFileSize + 1, file);
+    while ((text.length += std::fread(text.bytes.get() + text.length, 1, capacity - text.length, file)) == capacity &&
+           capacity < Bound) {
+        const size_t larger = capacity * 2 < Bound ? capacity * 2 : Bound;
+        std::unique_ptr<char[]> bytes(new char[larger]);
+        std::memcpy(bytes.get(), text.bytes.get(), text.length);
+        text.bytes = std::move(bytes);
+        capacity = larger;
+    }
     if (std::ferror(file)) {
         status.refusal = ScoreFileRefusal::Unreadable;
         status.error = errno != 0 ? errno : EIO;
-    } else if (text.length > MaxScoreFileSize) {
+    } else if (text.length > size_t(MaxScoreFileSize)) {
         status.size = -1;  // the file grew past the bound as it was read; how far nobody read
         status.refusal = ScoreFileRefusal::TooLarge;
     }
