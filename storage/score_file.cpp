@@ -284,6 +284,7 @@ RecordsRead ReadRecords(TextStream &in, LoadMode mode, bool (&named)[ChartCount]
     }
 }
 
+// A file of nothing but line ends is as empty as one of no bytes.
 bool HoldsText(const char *text, size_t length)
 {
     for (size_t i = 0; i < length; ++i)

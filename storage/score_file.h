@@ -14,12 +14,12 @@ constexpr const char *ScoreFileName = "Scores.txt";
 constexpr int64_t MaxScoreFileSize = 2 * 1024 * 1024;
 
 enum class ScoreFileRefusal : uint8_t {
-    None,        // read, whether or not a record matched
-    Missing,     // there is no such file: no scores, and nothing to report
-    NotRegular,  // a named pipe, device, socket or directory: never opened for reading
-    TooLarge,    // above MaxScoreFileSize
-    Unreadable,  // opening or reading failed; error holds the reason
-    NamesNoChart,  // holds text, but no record of any chart: no score file this program can read
+    None,          // read, and a record matched, or the file holds nothing but line ends
+    Missing,       // there is no such file: no scores, and nothing to report
+    NotRegular,    // a named pipe, device, socket or directory: never opened for reading
+    TooLarge,      // above MaxScoreFileSize
+    Unreadable,    // opening or reading failed; error holds the reason
+    NamesNoChart,  // holds text, but no record of any chart: nothing of it is taken
 };
 
 struct ScoreFileStatus {
@@ -30,7 +30,8 @@ struct ScoreFileStatus {
     bool cut = false;     // the text ends inside a record, also when read again after a pause
 };
 
-// True when the own file exists but was not read: such a file is never written over.
+// True when the own file exists but was not read, or named no chart: such a file is never
+// written over.
 bool IsRefusal(const ScoreFileStatus &status);
 
 // Why the file was not read, for a message to the player ("Is a named pipe").
