@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <QCompleter>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -62,6 +63,17 @@ void ShowFileDetailsWhole(QFileDialog &dialog)
     splitter->setSizes({placesWidth, filesWidth});
 }
 
+// The name reaches the file system as the system spells names: on Windows in its wide form, as
+// the code page of 8-bit names would turn a name it cannot hold into another file's name.
+bool ReadComparisonFile(const QString &fileName, ScoreFileStatus *status)
+{
+#ifdef Q_OS_WIN
+    return LoadComparisonFile(QDir::toNativeSeparators(fileName).toStdWString().c_str(), status);
+#else
+    return LoadScoreFile(QFile::encodeName(fileName).constData(), status);
+#endif
+}
+
 }  // namespace
 
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
@@ -109,10 +121,11 @@ void TBK_ControlMain::ButtonCompareClick()
     if (!chosen)
         return;
     ScoreFileStatus status;
-    if (!LoadScoreFile(QFile::encodeName(fileName).constData(), &status)) {
+    if (!ReadComparisonFile(fileName, &status)) {
         const QString name = QFileInfo(fileName).fileName();
-        Announce(status.refusal == ScoreFileRefusal::None ? QStringLiteral("%1 names no chart; nothing compared").arg(name)
-                                                          : QStringLiteral("%1 could not be read; nothing compared").arg(name));
+        const bool namesNoChart = status.refusal == ScoreFileRefusal::None || status.refusal == ScoreFileRefusal::NamesNoChart;
+        Announce(namesNoChart ? QStringLiteral("%1 names no chart; nothing compared").arg(name)
+                              : QStringLiteral("%1 could not be read; nothing compared").arg(name));
         return;
     }
     compareMode = true;

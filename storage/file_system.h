@@ -42,6 +42,9 @@ enum class SpecialTarget : uint8_t {
 // MaxScoreFileSize. Anything else yields nullptr with status telling why. Lines are read as
 // they stand in the file; the reader takes LF and CR LF alike.
 FILE *OpenRegularFile(const char *name, ScoreFileStatus &status);
+#ifdef _WIN32
+FILE *OpenRegularFile(const wchar_t *name, ScoreFileStatus &status);
+#endif
 
 // Writes text as the whole new content of the named file, so that a reader only ever sees the
 // old or the complete new content, and any failure leaves the old file as it was; see

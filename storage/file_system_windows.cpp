@@ -459,9 +459,14 @@ FILE *RefuseKind(ScoreFileStatus &status, FileKind kind)
 FILE *OpenRegularFile(const char *name, ScoreFileStatus &status)
 {
     WidePath wide;
-    FileKind kind = FileKind::Other;
     if (!Widen(name, wide))
         return Refuse(status, ScoreFileRefusal::Unreadable, ErrnoOf(GetLastError()));
+    return OpenRegularFile(wide, status);
+}
+
+FILE *OpenRegularFile(const wchar_t *wide, ScoreFileStatus &status)
+{
+    FileKind kind = FileKind::Other;
     if (InDeviceNamespace(wide, kind))
         return RefuseKind(status, kind);
     HANDLE file = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -1,10 +1,15 @@
 #include "score_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
+#include <iterator>
+#include <memory>
+#include <thread>
+#include <utility>
 
 #include "atomic_file.h"
 #include "chart_table.h"
@@ -14,57 +19,137 @@ namespace {
 
 constexpr int LineBufferSize = 128;
 using LineBuffer = char[LineBufferSize];
+constexpr char Separator[] = "----------";
 
 enum class LoadMode { Own, Comparison };
 
-// A piece that ends in a CR but not in a LF was cut by the full buffer: its CR may be the first
-// half of a CR LF line end, whose LF then belongs to this line and not to the next. A peek that
-// runs into the end of the file leaves the end to be found by the next read, as before.
-void ConsumeLineFeedAfterCut(FILE *stream)
+// An editor that saves in place truncates the file and then writes it, most often within a
+// few milliseconds; a file caught in between is read again once after this long.
+constexpr auto PauseBeforeReadingAgain = std::chrono::milliseconds(100);
+
+void SleepBeforeReadingAgain()
 {
-    if (std::feof(stream) || std::ferror(stream))
-        return;
-    int next = std::getc(stream);
-    if (next == '\n')
-        return;
-    if (next != EOF)
-        std::ungetc(next, stream);
-    else if (!std::ferror(stream))
-        std::clearerr(stream);
+    std::this_thread::sleep_for(PauseBeforeReadingAgain);
 }
 
-// The stream with what the reader needs to know of it on the way.
-struct ScoreStream {
-    FILE *file;
-    unsigned pieces = 0;
-    bool grewTooLarge = false;
+void (*PauseBeforeReading)() = SleepBeforeReadingAgain;
+
+// A file's whole text, read at once: nothing is stored from a file that turns out to be too
+// large or unreadable, and a text cut short is read again whole. A score file has at most
+// 40 KiB, so the first piece mostly holds it all.
+struct ScoreText {
+    std::unique_ptr<char[]> bytes;
+    size_t length = 0;
 };
 
-// A regular file can still grow while it is read. Every 64 pieces, at most 8 KiB, the reader
-// asks how far it has come and stops once that is past the bound.
-bool PastSizeBound(ScoreStream &in)
+bool ReadWhole(FILE *file, ScoreText &text, ScoreFileStatus &status)
 {
-    constexpr unsigned PiecesBetweenChecks = 64;
-    if (++in.pieces % PiecesBetweenChecks != 0)
-        return false;
-    in.grewTooLarge = std::ftell(in.file) > MaxScoreFileSize;
-    return in.grewTooLarge;
+    constexpr size_t Bound = size_t(MaxScoreFileSize) + 1;  // a byte more tells a file too large
+    size_t capacity = 64 * 1024;
+    text.bytes.reset(new char[capacity]);
+    errno = 0;
+    while ((text.length += std::fread(text.bytes.get() + text.length, 1, capacity - text.length, file)) == capacity &&
+           capacity < Bound) {
+        const size_t larger = capacity * 2 < Bound ? capacity * 2 : Bound;
+        std::unique_ptr<char[]> bytes(new char[larger]);
+        std::memcpy(bytes.get(), text.bytes.get(), text.length);
+        text.bytes = std::move(bytes);
+        capacity = larger;
+    }
+    if (std::ferror(file)) {
+        status.refusal = ScoreFileRefusal::Unreadable;
+        status.error = errno != 0 ? errno : EIO;
+    } else if (text.length > size_t(MaxScoreFileSize)) {
+        status.size = -1;  // the file grew past the bound as it was read; how far nobody read
+        status.refusal = ScoreFileRefusal::TooLarge;
+    }
+    std::fclose(file);
+    return status.refusal == ScoreFileRefusal::None;
 }
 
-// One line as fgets gives it, at most 127 characters, without its trailing CR and LF run.
-// False once the read ran into the end of the file (or failed): that text is not used.
-bool ReadLine(ScoreStream &in, LineBuffer &line)
+// UTF-16 without a mark shows in the first line: a NUL byte after (little-endian) or before
+// (big-endian) each of its characters, up to its line feed. One NUL among other bytes is no
+// sign of it: the reader takes a title up to its first NUL.
+bool IsUnmarkedUtf16(const unsigned char *bytes, size_t length, bool &bigEndian)
 {
-    if (std::fgets(line, LineBufferSize, in.file) == nullptr)
-        line[0] = 0;
+    bool little = true;
+    bool big = true;
+    size_t characters = 0;
+    for (size_t i = 0; i + 1 < length && (little || big); i += 2, ++characters) {
+        little = little && bytes[i] != 0 && bytes[i + 1] == 0;
+        big = big && bytes[i] == 0 && bytes[i + 1] != 0;
+        if ((little && bytes[i] == '\n') || (big && bytes[i + 1] == '\n'))
+            break;
+    }
+    bigEndian = big;
+    return (little || big) && characters > 0;
+}
+
+// Editors and shells on Windows write score files with a UTF-8 byte-order mark (Notepad's
+// "UTF-8 with BOM") or in UTF-16 (PowerShell 5's ">", Notepad's "Unicode"). Titles and numbers
+// are ASCII, so such a file reads as the same text: the mark is skipped, and each UTF-16 code
+// unit becomes one byte, as Latin-1, '?' beyond it, which no title holds. Yields where the text
+// starts; UTF-16 is turned into bytes in place.
+size_t StartOfText(ScoreText &text)
+{
+    auto *bytes = reinterpret_cast<unsigned char *>(text.bytes.get());
+    const size_t length = text.length;
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return 3;
+    bool bigEndian = false;
+    size_t from = 2;
+    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+        bigEndian = false;
+    else if (length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+        bigEndian = true;
+    else if (IsUnmarkedUtf16(bytes, length, bigEndian))
+        from = 0;
+    else
+        return 0;
+    size_t out = 0;
+    for (size_t i = from; i + 1 < length; i += 2) {  // an odd last byte is half a unit: cut off
+        const unsigned unit = bigEndian ? bytes[i] << 8 | bytes[i + 1] : bytes[i + 1] << 8 | bytes[i];
+        bytes[out++] = unit <= 0xFF ? static_cast<unsigned char>(unit) : '?';
+    }
+    text.length = out;
+    return 0;
+}
+
+// The text as fgets reads a stream, with the stream's end-of-file indicator.
+struct TextStream {
+    const char *at;
+    const char *end;
+    bool ranIntoEnd = false;
+    size_t lineLength = 0;  // the bytes of the last line before its CR and LF run, NULs included
+};
+
+// One line as fgets gives it from a 128-byte buffer: the characters up to and with the next
+// line feed, but at most 127 of them; then without its trailing CR and LF run. A piece that ends
+// in a CR but not in a LF was cut by the full buffer: its CR may be the first half of a CR LF
+// line end, whose LF then belongs to this line and not to the next. False once the read ran
+// into the end of the text: that text is not used. A line of exactly 127 characters with no
+// line feed does not run into the end; the read after it does.
+bool ReadLine(TextStream &in, LineBuffer &line)
+{
+    constexpr size_t Most = LineBufferSize - 1;
+    const size_t available = size_t(in.end - in.at);
+    const size_t room = available < Most ? available : Most;
+    const void *lineFeed = std::memchr(in.at, '\n', room);
+    const size_t taken = lineFeed != nullptr ? size_t(static_cast<const char *>(lineFeed) - in.at) + 1 : room;
+    in.ranIntoEnd = lineFeed == nullptr && available < Most;
+    std::memcpy(line, in.at, taken);
+    line[taken] = 0;
+    in.at += taken;
+    in.lineLength = taken;
+    while (in.lineLength > 0 && (line[in.lineLength - 1] == '\r' || line[in.lineLength - 1] == '\n'))
+        --in.lineLength;
     size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\r')
-        ConsumeLineFeedAfterCut(in.file);
+    if (length > 0 && line[length - 1] == '\r' && !in.ranIntoEnd && in.at < in.end && *in.at == '\n')
+        ++in.at;
     while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
         line[--length] = 0;
-    return !std::feof(in.file) && !std::ferror(in.file) && !PastSizeBound(in);
+    return !in.ranIntoEnd;
 }
-
 bool IsAtolSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -109,43 +194,6 @@ void StoreDpLost(ChartRecord &chart, const LineBuffer &line, LoadMode mode)
         chart.enemyDpLost = dpLost;
 }
 
-// The file is read positionally, four lines a record (title, date, DP lost, separator), and
-// never resynchronised on the separator.
-int ReadRecords(ScoreStream &stream, LoadMode mode)
-{
-    int matched = 0;
-    LineBuffer line{};
-    for (;;) {
-        if (!ReadLine(stream, line))
-            return matched;
-        ChartRecord *chart = FindChartByName(line);
-
-        if (!ReadLine(stream, line))
-            return matched;
-        if (chart != nullptr && mode == LoadMode::Own)
-            StoreDate(*chart, line);
-
-        if (!ReadLine(stream, line))
-            return matched;
-        if (chart != nullptr) {
-            ++matched;
-            StoreDpLost(*chart, line, mode);
-        }
-
-        if (!ReadLine(stream, line))
-            return matched;
-    }
-}
-
-// A day or month is two characters in the file, so the reader can find "-1" to "-9" there and
-// keeps their low 8 bits, 255 to 247. Printed back as a signed byte such a value reads the same
-// again ("-1"), instead of as "255", whose third digit would shift every later piece of the
-// line; 0 to 99 print exactly as before.
-int DatePieceValue(uint8_t piece)
-{
-    return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
-}
-
 struct OwnScore {
     uint16_t dpLost;
     uint8_t day;
@@ -184,6 +232,137 @@ bool IsBetter(const OwnScore &a, const OwnScore &b, uint16_t maxDp)
     return lostA != lostB ? lostA < lostB : DateKey(a) > DateKey(b);
 }
 
+// The file is in title order, which is the table's, so a record's chart is mostly the one after
+// the last record's: looked at first, it spares comparing the title with the whole table. The
+// table holds its titles in strict order, each once, so the chart found there is the one the
+// whole table would give; a file out of order still finds every title.
+ChartRecord *FindChartAfter(int &expected, const char *title)
+{
+    ChartRecord *chart = expected < ChartCount && std::strcmp(ChartTable[expected].name, title) == 0
+                             ? &ChartTable[expected]
+                             : FindChartByName(title);
+    if (chart != nullptr)
+        expected = int(chart - ChartTable) + 1;
+    return chart;
+}
+
+struct RecordsRead {
+    int matched = 0;
+    bool cut = false;  // the text ends inside a record
+};
+
+// The file is read positionally, four lines a record (title, date, DP lost, separator), and
+// never resynchronised on the separator. The text ends cleanly after a whole record, after its
+// separator without a line end, or in lines that hold nothing; anywhere else it was cut.
+RecordsRead ReadRecords(TextStream &in, LoadMode mode, bool (&named)[ChartCount])
+{
+    RecordsRead read;
+    LineBuffer line{};
+    int expected = 0;
+    for (;;) {
+        ChartRecord *chart = nullptr;
+        bool recordHoldsText = false;
+        for (int part = 0; part < 4; ++part) {
+            if (!ReadLine(in, line)) {
+                const bool separatorWhole = part == 3 && std::strcmp(line, Separator) == 0;
+                read.cut = (recordHoldsText || in.lineLength > 0) && !separatorWhole;
+                return read;
+            }
+            recordHoldsText = recordHoldsText || in.lineLength > 0;
+            if (part == 0) {
+                chart = FindChartAfter(expected, line);
+            } else if (chart == nullptr) {
+                continue;
+            } else if (part == 1 && mode == LoadMode::Own) {
+                StoreDate(*chart, line);
+            } else if (part == 2) {
+                ++read.matched;
+                named[chart - ChartTable] = true;
+                StoreDpLost(*chart, line, mode);
+            }
+        }
+    }
+}
+
+// A file of nothing but line ends is as empty as one of no bytes.
+bool HoldsText(const char *text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] != '\r' && text[i] != '\n')
+            return true;
+    return false;
+}
+
+// What a load may change, put back when a file is read again or refused.
+struct TableFields {
+    OwnScore own[ChartCount];
+    uint16_t enemyDpLost[ChartCount];
+
+    TableFields()
+    {
+        for (int i = 0; i < ChartCount; ++i) {
+            own[i] = OwnScoreOf(ChartTable[i]);
+            enemyDpLost[i] = ChartTable[i].enemyDpLost;
+        }
+    }
+
+    void Restore() const
+    {
+        for (int i = 0; i < ChartCount; ++i) {
+            PutBack(ChartTable[i], own[i]);
+            ChartTable[i].enemyDpLost = enemyDpLost[i];
+        }
+    }
+};
+
+// Opens the file on each read: an editor may have replaced it meanwhile.
+template <typename Open>
+RecordsRead ReadFile(Open open, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
+{
+    status = {};
+    std::fill(std::begin(named), std::end(named), false);
+    ScoreText text;
+    FILE *file = open(status);
+    if (file == nullptr || !ReadWhole(file, text, status))
+        return {};
+    const size_t start = StartOfText(text);
+    TextStream in{text.bytes.get() + start, text.bytes.get() + text.length};
+    RecordsRead read = ReadRecords(in, mode, named);
+    if (read.matched == 0 && HoldsText(text.bytes.get() + start, text.length - start))
+        status.refusal = ScoreFileRefusal::NamesNoChart;
+    status.cut = read.cut;
+    return read;
+}
+
+template <typename Open>
+int Load(Open open, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
+{
+    const TableFields before;
+    RecordsRead read = ReadFile(open, mode, status, named);
+    if (read.cut) {
+        before.Restore();
+        PauseBeforeReading();
+        read = ReadFile(open, mode, status, named);
+    }
+    if (status.refusal != ScoreFileRefusal::None)
+        before.Restore();
+    return read.matched;
+}
+
+int LoadByName(const char *name, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
+{
+    return Load([name](ScoreFileStatus &result) { return OpenRegularFile(name, result); }, mode, status, named);
+}
+
+// A day or month is two characters in the file, so the reader can find "-1" to "-9" there and
+// keeps their low 8 bits, 255 to 247. Printed back as a signed byte such a value reads the same
+// again ("-1"), instead of as "255", whose third digit would shift every later piece of the
+// line; 0 to 99 print exactly as before.
+int DatePieceValue(uint8_t piece)
+{
+    return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
+}
+
 }  // namespace
 
 bool IsRefusal(const ScoreFileStatus &status)
@@ -212,6 +391,9 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
     case ScoreFileRefusal::Unreadable:
         std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));
         break;
+    case ScoreFileRefusal::NamesNoChart:
+        std::snprintf(out.text, sizeof out.text, "Holds no record of any chart");
+        break;
     }
     return out;
 }
@@ -219,22 +401,24 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
 bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
 {
     ScoreFileStatus unused;
-    ScoreFileStatus &result = status != nullptr ? *status : unused;
-    result = {};
-    LoadMode mode = fileName == nullptr ? LoadMode::Own : LoadMode::Comparison;
-    ScoreStream stream{OpenRegularFile(fileName == nullptr ? ScoreFileName : fileName, result)};
-    if (stream.file == nullptr)
-        return false;
-    int matched = ReadRecords(stream, mode);
-    if (stream.grewTooLarge) {
-        result.size = -1;  // more than the bound; how much more nobody read
-        result.refusal = ScoreFileRefusal::TooLarge;
-    } else if (std::ferror(stream.file)) {
-        result.refusal = ScoreFileRefusal::Unreadable;
-        result.error = errno != 0 ? errno : EIO;
-    }
-    std::fclose(stream.file);
-    return matched != 0;
+    bool named[ChartCount];
+    const LoadMode mode = fileName == nullptr ? LoadMode::Own : LoadMode::Comparison;
+    return LoadByName(fileName == nullptr ? ScoreFileName : fileName, mode, status != nullptr ? *status : unused, named) != 0;
+}
+
+#ifdef _WIN32
+bool LoadComparisonFile(const wchar_t *fileName, ScoreFileStatus *status)
+{
+    ScoreFileStatus unused;
+    bool named[ChartCount];
+    const auto open = [fileName](ScoreFileStatus &result) { return OpenRegularFile(fileName, result); };
+    return Load(open, LoadMode::Comparison, status != nullptr ? *status : unused, named) != 0;
+}
+#endif
+
+void SetPauseBeforeReadingAgain(void (*pause)())
+{
+    PauseBeforeReading = pause != nullptr ? pause : SleepBeforeReadingAgain;
 }
 
 bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
@@ -245,14 +429,17 @@ bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
         ClearOwnScore(ChartTable[i]);
     }
     // A file that names no chart at all (empty, or caught between an editor's truncation and
-    // its write) is no reason to drop every score either.
-    const bool namedAChart = LoadScoreFile(nullptr, &status);
+    // its write) is no reason to drop every score either, nor is a file still cut short a
+    // reason to drop the scores of the records it has lost.
+    bool named[ChartCount];
+    const bool namedAChart = LoadByName(ScoreFileName, LoadMode::Own, status, named) != 0;
     const bool keepAll = !namedAChart || status.refusal != ScoreFileRefusal::None;
     bool changed = false;
     for (int i = 0; i < ChartCount; ++i) {
         ChartRecord &chart = ChartTable[i];
         const OwnScore fromFile = OwnScoreOf(chart);
-        const bool keepOwn = keepAll || (unsaved[i] && IsBetter(before[i], fromFile, chart.maxDp));
+        const bool keepOwn = keepAll || (status.cut && !named[i]) ||
+                             (unsaved[i] && IsBetter(before[i], fromFile, chart.maxDp));
         if (keepOwn)
             PutBack(chart, before[i]);
         else

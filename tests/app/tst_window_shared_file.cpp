@@ -301,6 +301,7 @@ private slots:
             << QByteArray("huge") << QStringLiteral("Is 1073741824 bytes long, far more than any score file");
         QTest::newRow("file of no size that reads on without end")
             << QByteArray("endless") << QStringLiteral("Is more than 2097152 bytes long, far more than any score file");
+        QTest::newRow("text that names no chart") << QByteArray("nochart") << QStringLiteral("Holds no record of any chart");
     }
 
     void fileThatIsNoScoreFileIsToldAndLeftAlone()
@@ -313,6 +314,7 @@ private slots:
         const QStringList entries = f().dir().entries();
         struct stat before;
         QVERIFY(stat(ScoreFileName, &before) == 0);
+        const QByteArray bytes = kind == "nochart" ? ReadBytes(ScoreFileName) : QByteArray();
 
         QElapsedTimer started;
         started.start();
@@ -345,6 +347,8 @@ private slots:
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 #endif
         QCOMPARE(f().dir().entries(), entries);
+        if (!bytes.isEmpty())
+            QCOMPARE(ReadBytes(ScoreFileName), bytes);
     }
 };
 

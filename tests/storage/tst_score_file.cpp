@@ -23,6 +23,27 @@ QList<int> OwnScores()
     return scores;
 }
 
+// The text as UTF-16, with or without its byte-order mark.
+QByteArray Utf16(const QByteArray &text, bool bigEndian, bool mark)
+{
+    QByteArray bytes = mark ? QByteArray(bigEndian ? "\xfe\xff" : "\xff\xfe") : QByteArray();
+    for (char c : text)
+        bytes += bigEndian ? QByteArray(1, 0) + c : QByteArray(1, c) + '\0';
+    return bytes;
+}
+
+// Stands in for the pause before a cut file is read again: counts, and writes what an editor
+// would have finished meanwhile.
+int Pauses = 0;
+QByteArray FinishedDuringPause;
+
+void PauseOfTheTest()
+{
+    ++Pauses;
+    if (!FinishedDuringPause.isNull())
+        WriteBytes(ScoreFileName, FinishedDuringPause);
+}
+
 }  // namespace
 
 class TestScoreFile : public QObject {
@@ -43,7 +64,11 @@ class TestScoreFile : public QObject {
 private slots:
     void init() { fixture_ = std::make_unique<TableFixture>(); }
 
-    void cleanup() { fixture_.reset(); }
+    void cleanup()
+    {
+        SetPauseBeforeReadingAgain(nullptr);
+        fixture_.reset();
+    }
 
     void roundTripOfAllCharts()
     {
@@ -141,6 +166,8 @@ private slots:
         QTest::newRow("one byte above the bound") << QByteArray("above") << tooLarge
                                                   << QByteArray("Is 2097153 bytes long, far more than any score file");
         QTest::newRow("exactly the bound is read") << QByteArray("bound") << int(ScoreFileRefusal::None) << QByteArray();
+        QTest::newRow("text that names no chart") << QByteArray("nochart") << int(ScoreFileRefusal::NamesNoChart)
+                                                  << QByteArray("Holds no record of any chart");
     }
 
     void onlyRegularFilesOfAScoreFilesSizeAreRead()
@@ -273,6 +300,56 @@ private slots:
         QCOMPARE(std::count(std::begin(unsavedScores), std::end(unsavedScores), true), qsizetype(stillUnsaved));
     }
 
+    // The window holds ABSOLUTE at 20, 1998 at 30 and .59 at 40, all saved; the file, given
+    // as it is first read and as an editor may have finished it during the pause, says ABSOLUTE
+    // 5 and, where whole, 1998 7. -1: no pause, or nothing written during it.
+    void cutFileIsReadAgainAfterAPause_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("finished");
+        QTest::addColumn<int>("pauses");
+        QTest::addColumn<bool>("stillCut");
+        QTest::addColumn<QList<int>>("merged");  // ABSOLUTE, 1998, .59
+        const QByteArray absolute = ScoreRecord("ABSOLUTE", "01/02/2006", 5);
+        const QByteArray whole = absolute + ScoreRecord("1998", "01/02/2006", 7);
+        const QByteArray none;
+        QTest::newRow("records removed whole are removed") << absolute << none << 0 << false << QList<int>{5, 658, 550};
+        QTest::newRow("separator without a line end is whole")
+            << whole.chopped(1) << none << 0 << false << QList<int>{5, 7, 550};
+        QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 658, 550};
+        QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 550};
+        QTest::newRow("still cut in a date: the charts it does not name keep theirs")
+            << absolute + "1998\n01/0" << none << 1 << true << QList<int>{5, 30, 40};
+        QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{5, 7, 40};
+        QTest::newRow("still cut in a title") << absolute + "19" << none << 1 << true << QList<int>{5, 30, 40};
+    }
+
+    void cutFileIsReadAgainAfterAPause()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, finished);
+        QFETCH(int, pauses);
+        QFETCH(bool, stillCut);
+        QFETCH(QList<int>, merged);
+        const char *charts[] = {"ABSOLUTE", "1998", ".59"};
+        Score(Chart("ABSOLUTE"), 20);
+        Score(Chart("1998"), 30);
+        Score(Chart(".59"), 40);
+        QVERIFY(WriteBytes(ScoreFileName, file));
+        Pauses = 0;
+        FinishedDuringPause = finished;
+        SetPauseBeforeReadingAgain(PauseOfTheTest);
+
+        bool unsaved[ChartCount] = {};
+        ScoreFileStatus status;
+        MergeOwnScoreFile(unsaved, status);
+        QCOMPARE(Pauses, pauses);
+        QCOMPARE(status.cut, stillCut);
+        QCOMPARE(int(status.refusal), int(ScoreFileRefusal::None));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(int(Chart(charts[i]).dpLost), merged[i]);
+    }
+
     void crlfLinesReadTheSame()
     {
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", "10", "\r\n") + ScoreRecord("1998", "01/02/2006", "5", "\r\r\n")));
@@ -292,6 +369,17 @@ private slots:
         QTest::newRow("duplicate title: later record wins") << ScoreRecord("ABSOLUTE", "06/09/2005", "10") + ScoreRecord("ABSOLUTE", "07/09/2005", "3") << true << 3;
         QTest::newRow("empty file") << QByteArray() << false << 622;
         QTest::newRow("only line ends") << QByteArray("\n\n\n\n\n\n\n\n\n") << false << 622;
+        const QByteArray absolute = ScoreRecord("ABSOLUTE", "06/09/2005", "10", "\r\n");
+        QTest::newRow("UTF-8 mark before the first title") << "\xef\xbb\xbf" + absolute << true << 10;
+        QTest::newRow("UTF-8 mark before a later title: no such title")
+            << ScoreRecord("1998", "06/09/2005", "5") + "\xef\xbb\xbf" + absolute << true << 622;
+        QTest::newRow("UTF-16 LE with its mark") << Utf16(absolute, false, true) << true << 10;
+        QTest::newRow("UTF-16 BE with its mark") << Utf16(absolute, true, true) << true << 10;
+        QTest::newRow("UTF-16 LE without a mark: NULs in the first line") << Utf16(absolute, false, false) << true << 10;
+        QTest::newRow("UTF-16 BE without a mark") << Utf16(absolute, true, false) << true << 10;
+        QTest::newRow("UTF-16 with an odd last byte") << Utf16(absolute, false, true) + 'x' << true << 10;
+        QTest::newRow("UTF-16 title beyond Latin-1 names no chart")
+            << Utf16("ABSOLUTE", false, true) + "\x29\x20" + Utf16("\r\n06/09/2005\r\n10\r\n", false, false) << false << 622;
     }
 
     void recordsMatchExactTitlesOnly()
@@ -371,8 +459,9 @@ private slots:
         const QByteArray full = "ABSOLUTE\n06/09/2005\n10\n----------";
         QTest::newRow("last separator without line end: complete") << full << true << 10 << 6;
         QTest::newRow("no separator after DP with line end: complete") << QByteArray("ABSOLUTE\n06/09/2005\n10\n") << true << 10 << 6;
-        QTest::newRow("DP line last without line end: date only") << QByteArray("ABSOLUTE\n06/09/2005\n10") << false << 622 << 6;
-        QTest::newRow("date line last with line end: date stored") << QByteArray("ABSOLUTE\n06/09/2005\n") << false << 622 << 6;
+        // with no record whole, the file names no chart: nothing of it is taken, not even a date
+        QTest::newRow("DP line last without line end: nothing") << QByteArray("ABSOLUTE\n06/09/2005\n10") << false << 622 << 0;
+        QTest::newRow("date line last with line end: nothing") << QByteArray("ABSOLUTE\n06/09/2005\n") << false << 622 << 0;
         QTest::newRow("date line last without line end: nothing") << QByteArray("ABSOLUTE\n06/09/2005") << false << 622 << 0;
         QTest::newRow("file ends after the title line") << QByteArray("ABSOLUTE\n") << false << 622 << 0;
         QTest::newRow("title without line end") << QByteArray("ABSOLUTE") << false << 622 << 0;

@@ -56,8 +56,9 @@ inline bool MakeSocket(const char *name)
 
 // Puts what is no score file under the given name: "fifo" (a named pipe), "zero" (a link to an
 // endless device), "socket", "dir", "endless" (a link to a regular file that claims no size and
-// reads on without end), "huge" (a sparse gigabyte); or a record followed by zeros up to the
-// size bound ("bound") or one byte past it ("above").
+// reads on without end), "huge" (a sparse gigabyte), "nochart" (text that names no chart: a
+// record whose title has another letter case); or a record followed by zeros up to the size
+// bound ("bound") or one byte past it ("above").
 inline bool MakeNonScoreFile(const QByteArray &kind, const char *name)
 {
 #ifndef _WIN32
@@ -72,6 +73,8 @@ inline bool MakeNonScoreFile(const QByteArray &kind, const char *name)
 #endif
     if (kind == "dir")
         return QDir().mkdir(QString::fromLatin1(name));
+    if (kind == "nochart")
+        return WriteBytes(name, ScoreRecord("absolute", "06/09/2005", 10));
     const qint64 size = kind == "huge" ? qint64(1) << 30 : MaxScoreFileSize + (kind == "above" ? 1 : 0);
     return WriteBytes(name, ScoreRecord("ABSOLUTE", "06/09/2005", 10)) && QFile::resize(QString::fromLatin1(name), size);
 }
