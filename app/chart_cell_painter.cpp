@@ -48,6 +48,9 @@ void ChartCellPainter::paint(QPainter *painter, const QStyleOptionViewItem &opti
     textOption.setAlignment(QStyle::visualAlignment(option.direction, alignment));
 
     QTextLayout layout(text, option.font);
+    // Without its cache a layout drops the shaped glyphs when the line is laid out, and draw()
+    // would shape the whole text a second time.
+    layout.setCacheEnabled(true);
     layout.setTextOption(textOption);
     LayOutOneLine(layout, textRect.width());
     // placed by the whole text's line, as the style places it, also when the text is cut
