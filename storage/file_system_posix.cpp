@@ -101,11 +101,10 @@ bool Fail(SaveFailure *failure, int error)
     return SaveFailed(failure, error);
 }
 
-// A write that takes nothing without an error can only mean that no room was left.
-bool WriteAll(int fd, const char *text, size_t length, size_t *done = nullptr)
+// A write that takes nothing without an error can only mean that no room was left. What was
+// written before a failure is counted, for the message about a reader that took no more.
+bool WriteAll(int fd, const char *text, size_t length, size_t &total)
 {
-    size_t dummy = 0;
-    size_t &total = done != nullptr ? *done : dummy;
     total = 0;
     while (length > 0) {
         const ssize_t written = write(fd, text, length);
@@ -129,6 +128,12 @@ bool WriteAll(int fd, const char *text, size_t length, size_t *done = nullptr)
     return true;
 }
 
+bool WriteAll(int fd, const char *text, size_t length)
+{
+    size_t written = 0;
+    return WriteAll(fd, text, length, written);
+}
+
 bool CloseChecked(int fd)
 {
     return close(fd) == 0 || errno == EINTR;
@@ -142,8 +147,8 @@ mode_t ModeForNewFile()
     return 0666 & ~mask;
 }
 
-// A folder the player may not create files in refuses the temporary, while the file in it
-// may still be writable.
+// A folder the player may not create files in refuses the temporary, and a sticky folder the
+// rename over another user's file, while the file in it may still be writable.
 bool FolderRefusesNewFiles(int error)
 {
     return error == EACCES || error == EPERM;
@@ -187,7 +192,7 @@ bool WriteIntoSpecial(const char *target, mode_t type, const char *text, size_t 
         return Fail(failure, error != 0 ? error : EINVAL);
     }
     size_t written = 0;
-    if (!WriteAll(fd, text, length, &written)) {
+    if (!WriteAll(fd, text, length, written)) {
         const int error = errno;
         close(fd);
         if (error != EAGAIN)
@@ -298,7 +303,7 @@ bool TakeOverOwnerAndMode(int fd, const struct stat *existing, int &error)
 // file to be rewritten in place.
 bool RenameRefused(int error)
 {
-    return error == EPERM || error == EACCES || error == EEXIST || error == ENOSYS || error == EOPNOTSUPP;
+    return FolderRefusesNewFiles(error) || error == EEXIST || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 bool ReplaceThroughTemporary(const char *target, const struct stat *existing, const char *text, size_t length,
