@@ -6,6 +6,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -35,17 +36,32 @@ int realStderr = -1;
 int heldStderr = -1;
 #endif
 
+#ifndef _WIN32
+// A file in memory: a start never depends on a writable /tmp, nor leaves anything there.
+int HeldStderrFile()
+{
+#ifdef __linux__
+    return memfd_create("brisko-held-stderr", MFD_CLOEXEC);
+#else
+    std::FILE *held = std::tmpfile();
+    if (held == nullptr)
+        return -1;
+    const int fd = dup(fileno(held));
+    std::fclose(held);
+    return fd;
+#endif
+}
+#endif
+
 void HoldStderr()
 {
 #ifndef _WIN32
-    std::FILE *held = std::tmpfile();
-    if (held == nullptr)
+    heldStderr = HeldStderrFile();
+    if (heldStderr < 0)
         return;
-    heldStderr = dup(fileno(held));
-    std::fclose(held);
     std::fflush(stderr);
     realStderr = dup(STDERR_FILENO);
-    if (heldStderr < 0 || realStderr < 0 || dup2(heldStderr, STDERR_FILENO) < 0) {
+    if (realStderr < 0 || dup2(heldStderr, STDERR_FILENO) < 0) {
         close(heldStderr);
         close(realStderr);
         heldStderr = realStderr = -1;
