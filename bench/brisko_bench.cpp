@@ -61,8 +61,7 @@ constexpr int EnvironmentPaddings[] = {0, 16, 32, 48, 64};
 // start's threads by turns; with --fair-sched=yes it hands the turns round in a fixed order, so
 // that a busy machine's scheduling does not decide which thread allocates first. What is left
 // moves with how fast the X server answers, as the event loop wakes more or less often: up to
-// 0.25 % in every window alike on a busy machine, the references included, whose code never
-// changes. A start whose own work depends on timing (a second paint, a timer racing the first
+// 0.35 % in every window alike, the references included, whose code never changes. A start whose own work depends on timing (a second paint, a timer racing the first
 // frame) moves by a percent or more.
 constexpr double CountSpreadLimit = 0.005;
 constexpr const char *InsertChart = "MAXX UNLIMITED";  // 56 freezes: OK prefilled, no penalty
@@ -373,7 +372,8 @@ void BenchStart()
     const bool instructionsWithin = program.instructions.Median() <= instructionLimit;
     const bool bareWithin = program.withoutScores.Median() <= bareLimit;
     const bool memoryWithin = program.memory.Median() <= memoryLimit;
-    const bool steady = std::max({program.repeatDeviation, texts.repeatDeviation, label.repeatDeviation}) <= CountSpreadLimit;
+    // The one-label window enters no budget: its spread is shown, and fails nothing.
+    const bool steady = std::max(program.repeatDeviation, texts.repeatDeviation) <= CountSpreadLimit;
     StartRows.allWithin = instructionsWithin && bareWithin && memoryWithin && steady;
 
     const std::string sizes = Printed("%.0f environment sizes, %.0f to %.0f bytes more", double(std::size(EnvironmentPaddings)),
@@ -404,7 +404,8 @@ void BenchStart()
     lines.push_back(Cells({"The same start counted twice, with 256 records and the first environment",
                            Printed("±%.3f %%", program.repeatDeviation * 100), Printed("±%.3f %%", texts.repeatDeviation * 100),
                            Printed("±%.3f %%", label.repeatDeviation * 100),
-                           Printed("each within ±%.1f %%", CountSpreadLimit * 100), Verdict(steady)}));
+                           Printed("the program and the same-texts window each within ±%.1f %%", CountSpreadLimit * 100),
+                           Verdict(steady)}));
 }
 
 // ---- the scoring core alone
