@@ -24,7 +24,12 @@ public:
     // Why nothing may be saved now, or nullptr while the lock is held: another window kept it,
     // or the folder could not be locked at all (one the player may not read, say). No save goes
     // ahead without the lock, since a window that saved meanwhile would be overwritten unseen.
-    const char *Refusal() const { return held_ != -1 ? nullptr : refusal_; }
+    const char *Refusal() const
+    {
+        if (held_ != -1)
+            return nullptr;
+        return busy_ ? "Another window kept it locked" : refusal_;
+    }
 
 private:
     // Fills in the refusal for a folder that could not be locked, named by its full path.
@@ -38,5 +43,5 @@ private:
 
     intptr_t held_ = -1;  // the locked folder's descriptor, or the mutex's handle
     bool busy_ = false;
-    char refusal_[PATH_MAX + 128] = {};
+    char refusal_[PATH_MAX + 128] = {};  // why the folder could not be locked
 };

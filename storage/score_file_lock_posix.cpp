@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -44,9 +43,7 @@ ScoreFileLock::ScoreFileLock()
     }
     close(fd);
     busy_ = error == EWOULDBLOCK;
-    if (busy_)
-        std::snprintf(refusal_, sizeof refusal_, "Another window kept it locked");
-    else
+    if (!busy_)
         CannotLock(folder, std::strerror(error));
 }
 

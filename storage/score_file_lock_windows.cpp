@@ -57,12 +57,15 @@ ScoreFileLock::ScoreFileLock()
 {
     wchar_t folder[WideFolderSize];
     WideFolderWrittenBy(ScoreFileName, folder);
-    HANDLE mutex = MutexOfFolder(folder);
-    if (mutex == nullptr) {
+    const auto cannotLock = [this](DWORD error) {
         char why[256], shown[PATH_MAX];
-        SystemText(GetLastError(), why);
+        SystemText(error, why);
         FolderWrittenBy(ScoreFileName, shown);
         CannotLock(shown, why);
+    };
+    HANDLE mutex = MutexOfFolder(folder);
+    if (mutex == nullptr) {
+        cannotLock(GetLastError());
         return;
     }
     DWORD waited = WAIT_FAILED;
@@ -78,14 +81,8 @@ ScoreFileLock::ScoreFileLock()
     const DWORD error = GetLastError();
     CloseHandle(mutex);
     busy_ = waited == WAIT_TIMEOUT;
-    if (busy_) {
-        std::snprintf(refusal_, sizeof refusal_, "Another window kept it locked");
-    } else {
-        char why[256], shown[PATH_MAX];
-        SystemText(error, why);
-        FolderWrittenBy(ScoreFileName, shown);
-        CannotLock(shown, why);
-    }
+    if (!busy_)
+        cannotLock(error);
 }
 
 ScoreFileLock::~ScoreFileLock()
