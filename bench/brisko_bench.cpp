@@ -61,8 +61,9 @@ constexpr int EnvironmentPaddings[] = {0, 16, 32, 48, 64};
 // start's threads by turns; with --fair-sched=yes it hands the turns round in a fixed order, so
 // that a busy machine's scheduling does not decide which thread allocates first. What is left
 // moves with how fast the X server answers, as the event loop wakes more or less often: up to
-// 0.35 % in every window alike, the references included, whose code never changes. A start whose own work depends on timing (a second paint, a timer racing the first
-// frame) moves by a percent or more.
+// 0.35 % in every window alike, the references included, whose code never changes. A start
+// whose own work depends on timing (a second paint, a timer racing the first frame) moves by a
+// percent or more.
 constexpr double CountSpreadLimit = 0.005;
 constexpr const char *InsertChart = "MAXX UNLIMITED";  // 56 freezes: OK prefilled, no penalty
 
