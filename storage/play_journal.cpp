@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -62,7 +63,10 @@ struct Field {
     const char *begin;
     const char *end;
     size_t size() const { return size_t(end - begin); }
-    bool Is(const char *text) const { return size() == std::strlen(text) && std::memcmp(begin, text, size()) == 0; }
+    template <size_t N> bool Is(const char (&text)[N]) const
+    {
+        return size() == N - 1 && std::memcmp(begin, text, N - 1) == 0;
+    }
 };
 
 // A plain decimal of 1 to maxDigits digits, no sign, no space.
@@ -72,9 +76,10 @@ bool ParseDecimal(const char *begin, const char *end, int maxDigits, uint32_t &v
         return false;
     value = 0;
     for (const char *p = begin; p < end; ++p) {
-        if (*p < '0' || *p > '9')
+        const uint32_t digit = uint32_t(uint8_t(*p)) - '0';  // a byte below '0' wraps above 9
+        if (digit > 9)
             return false;
-        value = value * 10 + uint32_t(*p - '0');
+        value = value * 10 + digit;
     }
     return true;
 }
@@ -115,42 +120,42 @@ bool ParsePercent(const Field &field, uint16_t &hundredths)
     return true;
 }
 
+// AAA, AA, A, B, C, D or E.
 bool ParseRank(const Field &field, char (&rank)[4])
 {
-    static const char *const Ranks[] = {"AAA", "AA", "A", "B", "C", "D", "E"};
-    for (const char *known : Ranks)
-        if (field.Is(known)) {
-            std::memcpy(rank, known, std::strlen(known) + 1);
-            return true;
-        }
-    return false;
-}
-
-bool IsDigits(const char *text, int count)
-{
-    for (int i = 0; i < count; ++i)
-        if (text[i] < '0' || text[i] > '9')
-            return false;
+    const size_t size = field.size();
+    const char first = size > 0 ? field.begin[0] : 0;
+    if (!(size == 1 && first >= 'A' && first <= 'E') && !field.Is("AA") && !field.Is("AAA"))
+        return false;
+    std::memcpy(rank, field.begin, size);
+    rank[size] = 0;
     return true;
 }
 
-int Digits(const char *text, int count)
+// The number that count digits make, or -1 where one is no digit.
+inline int Digits(const char *text, int count)
 {
     int value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value * 10 + (text[i] - '0');
-    return value;
+    bool digits = true;
+    for (int i = 0; i < count; ++i) {
+        const unsigned digit = unsigned(uint8_t(text[i])) - '0';
+        digits &= digit <= 9;
+        value = value * 10 + int(digit);
+    }
+    return digits ? value : -1;
 }
 
 bool ParseDate(const Field &field, PlayLine &line)
 {
     const char *d = field.begin;
-    if (field.size() != 10 || d[4] != '-' || d[7] != '-' || !IsDigits(d, 4) || !IsDigits(d + 5, 2) ||
-        !IsDigits(d + 8, 2))
+    if (field.size() != 10 || d[4] != '-' || d[7] != '-')
         return false;
-    line.replacedYear = uint16_t(Digits(d, 4));
-    line.replacedMonth = uint8_t(Digits(d + 5, 2));
-    line.replacedDay = uint8_t(Digits(d + 8, 2));
+    const int year = Digits(d, 4), month = Digits(d + 5, 2), day = Digits(d + 8, 2);
+    if (year < 0 || month < 0 || day < 0)
+        return false;
+    line.replacedYear = uint16_t(year);
+    line.replacedMonth = uint8_t(month);
+    line.replacedDay = uint8_t(day);
     return true;
 }
 
@@ -177,13 +182,11 @@ bool ParseTime(const Field &field, PlayLine &line)
 {
     const char *t = field.begin;
     const size_t size = field.size();
-    if ((size != 20 && size != 25) || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' ||
-        !IsDigits(t, 4) || !IsDigits(t + 5, 2) || !IsDigits(t + 8, 2) || !IsDigits(t + 11, 2) ||
-        !IsDigits(t + 14, 2) || !IsDigits(t + 17, 2))
+    if ((size != 20 && size != 25) || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':')
         return false;
     const int year = Digits(t, 4), month = Digits(t + 5, 2), day = Digits(t + 8, 2);
     const int hour = Digits(t + 11, 2), minute = Digits(t + 14, 2), second = Digits(t + 17, 2);
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+    if (year < 0 || hour < 0 || minute < 0 || second < 0 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
         second > 60)
         return false;
     int offsetMinutes = 0;
@@ -192,10 +195,8 @@ bool ParseTime(const Field &field, PlayLine &line)
             return false;
     } else {
         const char *o = t + 19;
-        if ((o[0] != '+' && o[0] != '-') || o[3] != ':' || !IsDigits(o + 1, 2) || !IsDigits(o + 4, 2))
-            return false;
         const int hours = Digits(o + 1, 2), minutes = Digits(o + 4, 2);
-        if (hours > 18 || minutes > 59)
+        if ((o[0] != '+' && o[0] != '-') || o[3] != ':' || hours < 0 || minutes < 0 || hours > 18 || minutes > 59)
             return false;
         offsetMinutes = (o[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
     }
@@ -206,11 +207,11 @@ bool ParseTime(const Field &field, PlayLine &line)
     return true;
 }
 
-// Splits a line (without its line end) into fields; a quoted field's doubled quotes are undone
-// into title. Yields the number of fields, at most ColumnCount (the rest of a longer line,
+// Splits a line (without its line end) into fields. titleText points at the title: where it
+// stands, or, quoted, at title, where its doubled quotes are undone. Yields the number of fields, at most ColumnCount (the rest of a longer line,
 // columns of a later version, is ignored), or -1 where the quoting is broken.
 int SplitFields(const char *begin, const char *end, Field (&fields)[ColumnCount], char (&title)[ChartNameSize],
-                size_t &titleLength)
+                const char *&titleText, size_t &titleLength)
 {
     int count = 0;
     const char *p = begin;
@@ -238,16 +239,17 @@ int SplitFields(const char *begin, const char *end, Field (&fields)[ColumnCount]
             }
             if (!closed || (p < end && *p != ','))
                 return -1;
-            if (count == 1)
+            if (count == 1) {
+                titleText = title;
                 titleLength = length;  // longer than the buffer: no chart's title, found by no look-up
+            }
             field = {quote, p};  // quotes and all: a quoted number or kind parses as none
         } else {
             const char *comma = static_cast<const char *>(std::memchr(p, ',', size_t(end - p)));
             field = {p, comma != nullptr ? comma : end};
             if (count == 1) {
+                titleText = p;  // as it stands: no copy
                 titleLength = field.size();
-                if (titleLength < sizeof title)
-                    std::memcpy(title, p, titleLength);
             }
             p = field.end;
         }
@@ -265,8 +267,9 @@ bool ParseLine(const TitleIndex &titles, const char *begin, const char *end, Pla
 {
     Field fields[ColumnCount];
     char title[ChartNameSize];
+    const char *titleText = title;
     size_t titleLength = 0;
-    if (SplitFields(begin, end, fields, title, titleLength) != ColumnCount)
+    if (SplitFields(begin, end, fields, title, titleText, titleLength) != ColumnCount)
         return false;
     if (fields[12].Is("play"))
         line.kind = PlayKind::Play;
@@ -274,7 +277,7 @@ bool ParseLine(const TitleIndex &titles, const char *begin, const char *end, Pla
         line.kind = PlayKind::Undo;
     else
         return false;
-    const int chart = titleLength < ChartNameSize ? titles.Find(title, titleLength) : -1;
+    const int chart = titleLength < ChartNameSize ? titles.Find(titleText, titleLength) : -1;
     if (chart < 0 || !ParseTime(fields[0], line))
         return false;
     line.chart = uint16_t(chart);
@@ -304,7 +307,6 @@ void ParseTail(PlayJournal &journal)
     if (journal.lines.empty())
         journal.lines.reserve(size_t(end - p) / 96 + 1);  // about the length of a written line
     const TitleIndex titles;
-    PlayLine line;
     while (p < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         if (lineEnd == nullptr)
@@ -313,11 +315,11 @@ void ParseTail(PlayJournal &journal)
         const bool header = p == text && IsHeader(p, content);
         // Blank lines, such as a spreadsheet leaves at the end, hold nothing to count.
         if (!header && content > p) {
-            line = PlayLine{};
-            if (ParseLine(titles, p, content, line))
-                journal.lines.push_back(line);
-            else
+            // Parsed where it is kept: no copy of a line that parsed.
+            if (!ParseLine(titles, p, content, journal.lines.emplace_back())) {
+                journal.lines.pop_back();
                 ++journal.skippedLines;
+            }
         }
         p = lineEnd + 1;
     }
@@ -451,12 +453,19 @@ std::vector<char> PlayJournalAppendBytes(int64_t size, char last, const char *te
     return bytes;
 }
 
-bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int64_t size,
-                            const std::function<int64_t(char *, size_t)> &read)
+namespace {
+
+// A journal is compared with what was kept this much at a time: small enough to stay in the
+// cache, large enough that the reads cost little.
+constexpr size_t ComparedPieceSize = 64 * 1024;
+
+// Reads the rest of the file into bytes from total on; false, with status telling why, when
+// reading failed or the file grew past the bound.
+bool ReadRest(std::vector<char> &bytes, size_t total, PlayJournalStatus &status, int64_t size,
+              const std::function<int64_t(char *, size_t)> &read)
 {
     // One byte more than the file holds, so that the end shows without growing the buffer.
-    std::vector<char> bytes(size_t(size) + 1);
-    size_t total = 0;
+    bytes.resize(std::max(total, size_t(size)) + 1);
     for (;;) {
         if (total == bytes.size() && total > size_t(MaxPlayJournalSize))
             break;
@@ -478,6 +487,47 @@ bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int
     }
     bytes.resize(total);
     status.size = int64_t(total);
+    return true;
+}
+
+}  // namespace
+
+// The bytes are compared with the kept text as they come, so that a journal that did not
+// change, or only grew, is read again without a second buffer of its size: no memory of its
+// own to fault in, which would take longer than the read itself.
+bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int64_t size,
+                            const std::function<int64_t(char *, size_t)> &read)
+{
+    std::vector<char> &kept = journal.text;
+    const size_t keptSize = kept.size();
+    const std::unique_ptr<char[]> piece(new char[ComparedPieceSize]);
+    size_t total = 0;
+    int64_t got = 0;
+    while (total < keptSize) {
+        got = read(piece.get(), std::min(ComparedPieceSize, keptSize - total));
+        if (got < 0) {
+            status.refusal = PlayJournalRefusal::Unreadable;
+            return false;
+        }
+        if (got == 0 || std::memcmp(piece.get(), kept.data() + total, size_t(got)) != 0)
+            break;
+        total += size_t(got);
+    }
+    if (total == keptSize) {
+        if (!ReadRest(kept, total, status, size, read)) {
+            kept.resize(keptSize);
+            return false;
+        }
+        ParseTail(journal);  // what was parsed before is still the file's beginning
+        return true;
+    }
+    // Changed or shortened: a buffer of its own, the journal as it was until it is read whole.
+    std::vector<char> bytes;
+    bytes.reserve(size_t(size) + 1);
+    bytes.assign(kept.data(), kept.data() + total);
+    bytes.insert(bytes.end(), piece.get(), piece.get() + got);
+    if (!ReadRest(bytes, bytes.size(), status, size, read))
+        return false;
     TakePlayJournalText(journal, std::move(bytes));
     return true;
 }

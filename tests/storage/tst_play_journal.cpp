@@ -363,7 +363,9 @@ private slots:
         QTest::addColumn<int>("skipped");
         const QByteArray a = Header + Absolute, bad = "not a play\n";
         const QByteArray other = Replaced(Absolute, ",21,", ",22,");
+        QTest::newRow("unchanged: nothing again") << a << a << false << 1 << 0;
         QTest::newRow("appended: only the tail") << a << a + other << false << 2 << 0;
+        QTest::newRow("torn tail changed: only the tail") << a + Replaced(Absolute, "14:03", "14:04").left(30) << a + other << false << 2 << 0;
         QTest::newRow("torn line completed") << a + other.left(30) << a + other << false << 2 << 0;
         QTest::newRow("skipped lines not counted twice") << a + bad << a + bad + other << false << 2 << 1;
         QTest::newRow("a changed byte before: all again") << a << Header + other + Absolute << true << 2 << 0;
