@@ -305,7 +305,7 @@ void ParseTail(PlayJournal &journal)
     const char *end = text + journal.text.size();
     const char *p = text + journal.parsedLength;
     if (journal.lines.empty())
-        journal.lines.reserve(size_t(end - p) / 96 + 1);  // about the length of a written line
+        journal.lines.reserve(size_t(end - p) / 64 + 1);  // more lines than written ones take: no second allocation
     const TitleIndex titles;
     while (p < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));

@@ -100,7 +100,9 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure);
 
 // What was read of the journal. Kept by the window between reads, so that a journal that only
 // grew is parsed again only past what was parsed before; the bytes are still read and compared
-// whole every time, since an editor may have changed any of them.
+// whole every time, since an editor may have changed any of them. They are compared as they
+// come, a piece at a time, and only a journal whose bytes changed is read into a new buffer:
+// the second read of a large journal then costs little more than the system's copy.
 struct PlayJournal {
     std::vector<char> text;        // the file's bytes as last read
     size_t parsedLength = 0;       // bytes of text that lines was parsed from: whole lines only
