@@ -284,6 +284,7 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("error");
         QTest::newRow("read-only file") << QByteArray() << 0444 << EACCES;
+        QTest::newRow("file size limit") << QByteArray("limit") << 0644 << EFBIG;
         QTest::newRow("full tmpfs") << QByteArray("tmpfs") << 0644 << ENOSPC;
     }
 
@@ -292,17 +293,18 @@ private slots:
         QFETCH(QByteArray, fileSystem);
         QFETCH(int, mode);
         QFETCH(int, error);
-        if (!fileSystem.isEmpty() && geteuid() != 0)
+        if (fileSystem == "tmpfs" && geteuid() != 0)
             QSKIP("a file system of the test's own takes root");
         QVERIFY(QDir().mkdir("mnt"));
-        const QByteArray problem = InChild(fileSystem, [&]() -> QByteArray {
+        const QByteArray problem = InChild(fileSystem == "tmpfs" ? fileSystem : QByteArray(), [&]() -> QByteArray {
             const QByteArray old = Header + Absolute;
             if (chdir("mnt") != 0 || !WriteBytes(PlayJournalName, old) || chmod(PlayJournalName, mode_t(mode)) != 0)
                 return "no old journal";
             QFile filler("filler");
-            if (!fileSystem.isEmpty() && filler.open(QIODevice::WriteOnly))
+            if (fileSystem == "tmpfs" && filler.open(QIODevice::WriteOnly))
                 while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
                 }
+            const ScopedFileSizeLimit limit(fileSystem == "limit" ? rlim_t(old.size() + 100) : RLIM_INFINITY);
             SaveFailure failure;
             if (Append(Absolute.repeated(64), &failure))
                 return "appended";
