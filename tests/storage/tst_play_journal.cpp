@@ -91,8 +91,10 @@ private slots:
         const QByteArray time = "2026-12-09T14:03:22+01:00,";
         QTest::newRow("plain title") << QByteArray("ABSOLUTE") << QByteArray() << Absolute;
         QTest::newRow("comma: quoted") << QByteArray("Left, Right") << QByteArray() << time + "\"Left, Right\"" + rest;
-        QTest::newRow("quote: doubled") << QByteArray("Say \"Hi\"") << QByteArray() << time + "\"Say \"\"Hi\"\"\"" + rest;
-        QTest::newRow("both") << QByteArray("\"Go\", he said") << QByteArray() << time + "\"\"\"Go\"\", he said\"" + rest;
+        QTest::newRow("quote: doubled") << QByteArray("Say \"Hi\"") << QByteArray()
+                                        << time + "\"Say \"\"Hi\"\"\"" + rest;
+        QTest::newRow("both") << QByteArray("\"Go\", he said") << QByteArray()
+                              << time + "\"\"\"Go\"\", he said\"" + rest;
         QTest::newRow("edge spaces and UTF-8: unquoted") << QByteArray(" Caf\xc3\xa9 ") << QByteArray()
                                                          << time + " Caf\xc3\xa9 " + rest;
         QTest::newRow("no freezes: OK 0") << QByteArray("ABSOLUTE") << QByteArray("no freezes")
@@ -258,7 +260,8 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("new file: header first") << false << QByteArray() << Header + Absolute;
         QTest::newRow("empty file: header first") << true << QByteArray() << Header + Absolute;
-        QTest::newRow("torn last line: a line end first") << true << Header + "2026-1" << Header + "2026-1\n" + Absolute;
+        QTest::newRow("torn last line: a line end first")
+            << true << Header + "2026-1" << Header + "2026-1\n" + Absolute;
         QTest::newRow("whole lines: after them") << true << Header + Absolute << Header + Absolute + Absolute;
     }
 
@@ -367,7 +370,8 @@ private slots:
         const QByteArray other = Replaced(Absolute, ",21,", ",22,");
         QTest::newRow("unchanged: nothing again") << a << a << false << 1 << 0;
         QTest::newRow("appended: only the tail") << a << a + other << false << 2 << 0;
-        QTest::newRow("torn tail changed: only the tail") << a + Replaced(Absolute, "14:03", "14:04").left(30) << a + other << false << 2 << 0;
+        QTest::newRow("torn tail changed: only the tail")
+            << a + Replaced(Absolute, "14:03", "14:04").left(30) << a + other << false << 2 << 0;
         QTest::newRow("torn line completed") << a + other.left(30) << a + other << false << 2 << 0;
         QTest::newRow("skipped lines not counted twice") << a + bad << a + bad + other << false << 2 << 1;
         QTest::newRow("a changed byte before: all again") << a << Header + other + Absolute << true << 2 << 0;
