@@ -121,9 +121,9 @@ bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status);
 // Parses text as the journal's whole content, from scratch. Exposed for the fuzzer and the tests.
 void ParsePlayJournal(const char *text, size_t length, PlayJournal &journal);
 
-// What ReadPlayJournal does with the bytes it read: takes them as journal.text, and parses
-// only past parsedLength when the bytes parsed before are still the file's first bytes, else
-// all of them again.
+// Takes bytes, the file's whole content, as journal.text, and parses only past parsedLength
+// when the bytes parsed before are still the file's first bytes, else all of them again: what
+// ReadPlayJournal does with a file whose bytes differ from those kept.
 void TakePlayJournalText(PlayJournal &journal, std::vector<char> &&bytes);
 
 // The rest is for the system's own files.

@@ -13,6 +13,7 @@
 #include "chart_fixture.h"
 #include "in_child.h"
 #include "play_journal.h"
+#include "score_file.h"
 #include "score_file_lock.h"
 
 namespace {
@@ -278,6 +279,31 @@ private slots:
         struct stat info;
         QVERIFY(stat(PlayJournalName, &info) == 0);
         QVERIFY(exists || (info.st_mode & 0777) == 0640);
+    }
+
+    void journalLiesBesideTheScores_data()
+    {
+        QTest::addColumn<QString>("folder");  // where Scores.txt really is; empty: no link
+        QTest::newRow("here") << QString();
+        QTest::newRow("through a link") << QStringLiteral("synced");
+    }
+
+    void journalLiesBesideTheScores()
+    {
+        QFETCH(QString, folder);
+        if (!folder.isEmpty())
+            QVERIFY(QDir().mkdir(folder) && QFile::link(folder + "/Scores.txt", QString::fromLatin1(ScoreFileName)));
+        const QString expected =
+            QDir::current().absoluteFilePath(folder.isEmpty() ? "Plays.csv" : folder + "/Plays.csv");
+        char path[PATH_MAX];
+        PlayJournalPath(path);
+        QCOMPARE(QString::fromUtf8(path), expected);
+        QVERIFY(Append(Absolute));
+        QCOMPARE(ReadBytes(expected), Header + Absolute);
+        PlayJournal journal;
+        PlayJournalStatus status;
+        QVERIFY(ReadPlayJournal(journal, status));
+        QCOMPARE(journal.lines.size(), size_t(1));
     }
 
     // Refused before a byte is written: the journal stays as it was, byte for byte.
