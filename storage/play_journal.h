@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "chart_table.h"
@@ -99,7 +100,9 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure);
 
 // What was read of the journal. Kept by the window between reads, so that a journal that only
 // grew is parsed again only past what was parsed before; the bytes are still read and compared
-// whole every time, since an editor may have changed any of them.
+// whole every time, since an editor may have changed any of them. They are compared as they
+// come, a piece at a time, and only a journal whose bytes changed is read into a new buffer:
+// the second read of a large journal then costs little more than the system's copy.
 struct PlayJournal {
     std::vector<char> text;        // the file's bytes as last read
     size_t parsedLength = 0;       // bytes of text that lines was parsed from: whole lines only
@@ -108,10 +111,33 @@ struct PlayJournal {
     bool tornLastLine = false;     // the text ends inside a line, which is skipped, not counted
 };
 
-// Reads the journal into journal. A missing file is an empty journal; a refused one
-// leaves journal as it was and yields false, with status telling why.
+// Reads the journal into journal. A missing file is an empty journal: journal is emptied, and
+// the call yields true with status.refusal Missing. A refused one leaves journal as it was and
+// yields false, with status telling why. Blank lines are neither lines nor skipped; a line
+// whose quoted field holds a line end is taken as two lines that do not parse (the program
+// writes no title with one).
 bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status);
 
-// Parses text as the journal's content; what ReadPlayJournal does with the bytes it read.
-// Exposed for the fuzzer and the tests.
+// Parses text as the journal's whole content, from scratch. Exposed for the fuzzer and the tests.
 void ParsePlayJournal(const char *text, size_t length, PlayJournal &journal);
+
+// Takes bytes, the file's whole content, as journal.text, and parses only past parsedLength
+// when the bytes parsed before are still the file's first bytes, else all of them again: what
+// ReadPlayJournal does with a file whose bytes differ from those kept.
+void TakePlayJournalText(PlayJournal &journal, std::vector<char> &&bytes);
+
+// The rest is for the system's own files.
+
+// Reads an opened journal that claimed size bytes through read (the bytes it got into the room
+// given; 0 at the end; -1 with status.error set on a failure), and takes the text as
+// ReadPlayJournal does: the whole file in one buffer, refused once it grows past the bound.
+bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int64_t size,
+                            const std::function<int64_t(char *, size_t)> &read);
+
+// Fills in failure for an append refused by what the journal is, and yields false.
+bool RefuseAppend(const PlayJournalStatus &status, SaveFailure *failure);
+
+// What one append writes into a file of the given size whose last byte is last: the header
+// into an empty file, a line end after a torn last line, then the text, each "\n" as lineEnd.
+std::vector<char> PlayJournalAppendBytes(int64_t size, char last, const char *text, size_t length,
+                                         const char *lineEnd);
