@@ -227,7 +227,6 @@ PlayHistoryDialog::PlayHistoryDialog(QWidget *parent) : QDialog(parent)
     skipped_ = new QLabel(this);
     skipped_->setObjectName(QStringLiteral("LabelHistorySkipped"));
     SetTextColour(skipped_, ResultRed);
-    skipped_->setWordWrap(true);
     layout->addWidget(skipped_);
 
     plot_ = new HistoryPlot(this);
