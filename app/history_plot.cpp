@@ -202,10 +202,25 @@ void HistoryPlot::paintEvent(QPaintEvent *)
         painter.drawText(QRect(area.left(), textTop, area.width(), BottomMargin - 2), Qt::AlignRight | Qt::AlignTop,
                          lastDate_);
     PaintPlays(painter);
+    PaintBestKey(painter, QRect(area.left(), textTop, area.width(), BottomMargin - 2));
     if (hasFocus()) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 0));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+}
+
+// What the red square stands for, between the first and the last date.
+void HistoryPlot::PaintBestKey(QPainter &painter, const QRect &room) const
+{
+    const QString key = QStringLiteral("best %1 on %2")
+                            .arg(QString::fromLatin1(PercentLabelText(points_[best_].percent).text), bestDate_);
+    const int square = 2 * BestHalfSize + 1;
+    const int width = square + 4 + QFontMetrics(font()).horizontalAdvance(key);
+    const int left = room.left() + (room.width() - width) / 2;
+    painter.fillRect(left, room.top() + (QFontMetrics(font()).height() - square) / 2, square, square, BestColour);
+    painter.setPen(PlotText);
+    painter.drawText(QRect(left + square + 4, room.top(), width - square - 4, room.height()),
+                     Qt::AlignLeft | Qt::AlignTop, key);
 }
 
 // Drawn without antialiasing, one pixel high, so that each line is one clean row of its colour.
@@ -251,12 +266,14 @@ void HistoryPlot::PaintPlays(QPainter &painter) const
         start = end;
     }
     // A pen wider than one pixel goes through the stroker, which costs a zigzag of 400 plays
-    // about 270 M instructions; a one-pixel pen drawn twice, one pixel apart, looks as wide.
+    // about 270 M instructions as one line and 70 M as separate segments; a one-pixel pen costs
+    // 4 M. Drawn three times, a pixel right and a pixel down, it is as wide in every direction.
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setPen(QPen(WindowGreen, 0));
-    painter.drawPolyline(line);
-    line.translate(1, 1);
-    painter.drawPolyline(line);
+    for (const QPoint offset : {QPoint(0, 0), QPoint(1, 0), QPoint(-1, 1)}) {
+        line.translate(offset);
+        painter.drawPolyline(line);
+    }
     painter.setRenderHint(QPainter::Antialiasing, false);
     if (points_.size() * DotSpacing <= size_t(PlotArea().width())) {
         for (const Point &point : points_)

@@ -50,6 +50,7 @@ private:
     };
     void PaintThresholds(class QPainter &painter, const QRect &area) const;
     void PaintPlays(QPainter &painter) const;
+    void PaintBestKey(QPainter &painter, const QRect &room) const;
 
     std::vector<Point> points_;  // oldest first
     size_t best_ = 0;            // the first play at the highest percentage
