@@ -47,9 +47,10 @@ const std::array<uint16_t, RankCount> &RankFloors()
 // The ranks whose lines are drawn: all but E, whose floor is the plot's zero.
 constexpr int DrawnRanks = RankCount - 1;
 
+// The start of a field of fixed size, up to its end if no zero ends it before.
 QString TextOf(const char *text, size_t length)
 {
-    return QString::fromLatin1(text, qsizetype(std::min(length, std::char_traits<char>::length(text))));
+    return QString::fromLatin1(text, std::find(text, text + length, '\0') - text);
 }
 
 }  // namespace
