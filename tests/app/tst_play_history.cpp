@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDateTime>
+#include <QTimeZone>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -20,7 +21,7 @@ namespace {
 
 constexpr uint16_t MaxDp = 1000;  // a loss of 75 is 92.50 percent
 constexpr int64_t Day = 24 * 3600;
-const int64_t November1 = QDateTime(QDate(2026, 11, 1), QTime(20, 15), Qt::UTC).toSecsSinceEpoch();
+const int64_t November1 = QDateTime(QDate(2026, 11, 1), QTime(20, 15), QTimeZone::utc()).toSecsSinceEpoch();
 
 ChartRecord TestChart(uint32_t index = 7)
 {
@@ -37,7 +38,7 @@ PlayLine Line(int64_t utc, uint16_t dpLost, PlayKind kind = PlayKind::Play, uint
     PlayLine line;
     line.kind = kind;
     line.utcSeconds = utc;
-    const QByteArray time = QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).toString(Qt::ISODate).toLatin1();
+    const QByteArray time = QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()).toString(Qt::ISODate).toLatin1();
     std::snprintf(line.time, sizeof line.time, "%.19s+00:00", time.constData());
     line.chart = chart;
     line.hasCounts = kind == PlayKind::Play;
