@@ -152,10 +152,10 @@ QString HistoryPlot::Description() const
         early += points_[i].percent;
         late += points_[count - 1 - i].percent;
     }
-    const int64_t change = (late - early) / int64_t(third);
-    if (change > TrendDeadBand)
+    const int64_t band = TrendDeadBand * int64_t(third);  // the sums differ by the means' difference times third
+    if (late - early > band)
         return text + QStringLiteral(" Rising.");
-    if (change < -TrendDeadBand)
+    if (late - early < -band)
         return text + QStringLiteral(" Falling.");
     return text + QStringLiteral(" Flat.");
 }

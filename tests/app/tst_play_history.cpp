@@ -193,10 +193,10 @@ private slots:
             << QList<int>{9000, 9500, 9500, 9100} << 0u << "4 plays" << ""
             << "4 plays from 2026-11-01 to 2026-11-04. First 90.00 percent, best 95.00 percent on 2026-11-02, "
                "last 91.00 percent on 2026-11-04. Flat.";
-        QTest::newRow("falling past the band, by thirds")
-            << QList<int>{9000, 9200, 9000, 9600, 8800, 9190} << 0u << "6 plays" << ""
+        QTest::newRow("falling by a hair past the band: means of thirds, not truncated")
+            << QList<int>{9000, 9200, 9000, 9600, 8800, 9199} << 0u << "6 plays" << ""
             << "6 plays from 2026-11-01 to 2026-11-06. First 90.00 percent, best 96.00 percent on 2026-11-04, "
-               "last 91.90 percent on 2026-11-06. Falling.";
+               "last 91.99 percent on 2026-11-06. Falling.";
     }
 
     void described()
