@@ -53,8 +53,10 @@ PlayLine Line(int64_t utc, uint16_t dpLost, PlayKind kind = PlayKind::Play, uint
 PlayJournal DailyPlays(const QList<int> &percents, uint32_t skipped = 0, uint16_t chart = 7)
 {
     PlayJournal journal;
-    for (int64_t day = 0; day < percents.size(); ++day)
+    for (int64_t day = 0; day < percents.size(); ++day) {
         journal.lines.push_back(Line(November1 + day * Day, uint16_t((10000 - percents[day]) / 10), PlayKind::Play, chart));
+        journal.lines.back().percent = uint16_t(percents[day]);  // to the hundredth, as no loss of 1000 gives
+    }
     journal.skippedLines = skipped;
     return journal;
 }
