@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "chart_cell_painter.h"
 #include "dp_scoring.h"
 #include "history_plot.h"
 #include "score_text.h"
@@ -237,6 +238,8 @@ PlayHistoryDialog::PlayHistoryDialog(QWidget *parent) : QDialog(parent)
     table_->setObjectName(QStringLiteral("TableHistory"));
     KeepStyleColours(table_);
     table_->setModel(model_);
+    // the list's painter: each cell's text laid out once, not twice as the styled delegate does
+    table_->setItemDelegate(new ChartCellPainter(table_));
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
