@@ -18,6 +18,7 @@
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
 //   comparison.cpp            Compare and its dialog, Comp. Reset
+//   play_history.cpp          a chart's plays: the dialog, its table; history_plot.cpp the plot
 //   window_parts.h            what several of these share
 #pragma once
 
