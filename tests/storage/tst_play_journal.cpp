@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QtTest>
+#include <QTimeZone>
 
 #include "chart_fixture.h"
 #include "in_child.h"
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(journal.tornLastLine, torn);
         if (lines > 0)
             QCOMPARE(journal.lines[0].utcSeconds,
-                     QDateTime(QDate(2026, 12, 9), QTime(14, 3, 22), Qt::UTC).toSecsSinceEpoch() + utcShift);
+                     QDateTime(QDate(2026, 12, 9), QTime(14, 3, 22), QTimeZone::utc()).toSecsSinceEpoch() + utcShift);
     }
 
     // Neither read nor written into: what waits in a pipe or a terminal stays there, and
