@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "chart_table.h"
@@ -108,10 +109,33 @@ struct PlayJournal {
     bool tornLastLine = false;     // the text ends inside a line, which is skipped, not counted
 };
 
-// Reads the journal into journal. A missing file is an empty journal; a refused one
-// leaves journal as it was and yields false, with status telling why.
+// Reads the journal into journal. A missing file is an empty journal: journal is emptied, and
+// the call yields true with status.refusal Missing. A refused one leaves journal as it was and
+// yields false, with status telling why. Blank lines are neither lines nor skipped; a line
+// whose quoted field holds a line end is taken as two lines that do not parse (the program
+// writes no title with one).
 bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status);
 
-// Parses text as the journal's content; what ReadPlayJournal does with the bytes it read.
-// Exposed for the fuzzer and the tests.
+// Parses text as the journal's whole content, from scratch. Exposed for the fuzzer and the tests.
 void ParsePlayJournal(const char *text, size_t length, PlayJournal &journal);
+
+// What ReadPlayJournal does with the bytes it read: takes them as journal.text, and parses
+// only past parsedLength when the bytes parsed before are still the file's first bytes, else
+// all of them again.
+void TakePlayJournalText(PlayJournal &journal, std::vector<char> &&bytes);
+
+// The rest is for the system's own files.
+
+// Reads an opened journal that claimed size bytes through read (the bytes it got into the room
+// given; 0 at the end; -1 with status.error set on a failure), and takes the text as
+// ReadPlayJournal does: the whole file in one buffer, refused once it grows past the bound.
+bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int64_t size,
+                            const std::function<int64_t(char *, size_t)> &read);
+
+// Fills in failure for an append refused by what the journal is, and yields false.
+bool RefuseAppend(const PlayJournalStatus &status, SaveFailure *failure);
+
+// What one append writes into a file of the given size whose last byte is last: the header
+// into an empty file, a line end after a torn last line, then the text, each "\n" as lineEnd.
+std::vector<char> PlayJournalAppendBytes(int64_t size, char last, const char *text, size_t length,
+                                         const char *lineEnd);

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "chart_fixture.h"
+#include "play_journal_check.h"
 #include "score_file_round_trip.h"
 
 class TestFuzzRegressions : public QObject {
@@ -20,7 +21,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         int regressions = 0;
-        for (const char *folder : {"regressions", "corpus"}) {
+        for (const char *folder : {"regressions", "corpus", "journal_corpus"}) {
             QDir dir(QStringLiteral(BRISKO_FUZZ_DIR "/") + QString::fromLatin1(folder));
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
                 QTest::newRow(qPrintable(QStringLiteral("%1/%2").arg(QString::fromLatin1(folder), name)))
@@ -38,9 +39,11 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
+        const auto data = reinterpret_cast<const uint8_t *>(bytes.constData());
         ScoreFileRoundTrip roundTrip;
-        const std::string failure =
-            roundTrip.Check(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+        const std::string failure = path.contains(QStringLiteral("/journal_"))
+                                        ? CheckPlayJournal(data, size_t(bytes.size()))
+                                        : roundTrip.Check(data, size_t(bytes.size()));
         QVERIFY2(failure.empty(), failure.c_str());
     }
 };
