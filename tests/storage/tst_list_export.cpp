@@ -5,8 +5,8 @@
 #include "chart_fixture.h"
 #include "list_export.h"
 
-// The list as a spreadsheet reads it: the line of one chart, the header, and a file larger than
-// any score file.
+// The list as a spreadsheet reads it: the line of one chart, and a file larger than any score
+// file.
 class TestListExport : public QObject {
     Q_OBJECT
 
@@ -63,16 +63,6 @@ private slots:
         QVERIFY(lines.contains(line));
     }
 
-    void headerAndOrder()
-    {
-        std::swap(f().order[0], f().order[255]);
-        QList<QByteArray> lines = Lines(false);
-        QCOMPARE(lines.first(), QByteArray("title,steps,freezes,max_dp,dp_lost,dp,percent,rank,date,plays"));
-        QVERIFY(lines.at(1).startsWith(QByteArray(f().order[0]->name) + ','));
-        QVERIFY(lines.at(256).startsWith(QByteArray(f().order[255]->name) + ','));
-        QCOMPARE(Lines(true).first(), QByteArray("title,steps,freezes,max_dp,dp_lost,dp,percent,rank,date,plays,rival_dp_lost,difference"));
-    }
-
     // 256 titles of 127 quotes need more room than the score file's writer keeps.
     void largestListIsWrittenWhole()
     {
@@ -86,15 +76,6 @@ private slots:
         QVERIFY(text.size() > 64 * 1024);
         QCOMPARE(text, QByteArray::fromStdString(FormatListExport(f().order, plays_, true)));
         QCOMPARE(ReadBytes("Scores.csv").count(SystemLineEnd), ChartCount + 1);
-    }
-
-    void directoryRefusedAndLeft()
-    {
-        QVERIFY(QDir().mkdir("Scores.csv"));
-        SaveFailure failure;
-        QVERIFY(!WriteListExport("Scores.csv", f().order, plays_, false, &failure));
-        QCOMPARE(QByteArray(failure.reason), QByteArray("Is a directory"));
-        QVERIFY(QFileInfo("Scores.csv").isDir());
     }
 };
 
