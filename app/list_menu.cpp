@@ -1,6 +1,8 @@
 #include "Bk_control_main.h"
 
 #include <stdexcept>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -140,6 +142,11 @@ QFileDialog &TBK_ControlMain::SaveDialogExport()
     SaveDialog_Export->setDefaultSuffix(QStringLiteral("csv"));
     SaveDialog_Export->setDirectory(QDir::currentPath());
     SaveDialog_Export->selectFile(QStringLiteral("Scores.csv"));
+    // Enter on a name whose completion shows would leave the completion's popup over the window.
+    connect(SaveDialog_Export, &QDialog::finished, this, [dialog = SaveDialog_Export] {
+        for (QCompleter *completer : dialog->findChildren<QCompleter *>())
+            completer->popup()->hide();
+    });
     return *SaveDialog_Export;
 }
 
