@@ -21,6 +21,7 @@
 //   play_journal_window.cpp   the play journal: the line each Insert appends, lines kept while
 //                             Plays.csv cannot be written, undoing the last Insert
 //   list_menu.cpp             the list's context menu and its keys: history, undo, export
+//   play_history.cpp          a chart's plays: the dialog, its table; history_plot.cpp the plot
 //   window_parts.h            what several of these share
 #pragma once
 
