@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -516,6 +517,12 @@ bool AppendTo(int fd, const struct stat &info, const char *text, size_t length, 
     if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) != 1)
         return Fail(failure, errno);
     const std::vector<char> batch = PlayJournalAppendBytes(info.st_size, last, text, length, "\n");
+    // A limit on the size of the files this process writes would cut the write short; a room
+    // reserved beyond the end does not count against it.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        rlim_t(info.st_size) + batch.size() > limit.rlim_cur)
+        return Fail(failure, EFBIG);
 #ifdef __linux__
     // A full disk fails here, before a byte is written.
     if (fallocate(fd, FALLOC_FL_KEEP_SIZE, info.st_size, off_t(batch.size())) != 0 && errno != EOPNOTSUPP &&

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr char Header[] = "time,title,great,good,boo,miss,ok,dp_lost,percent,rank,replaced_dp_lost,replaced_date,kind\n";
+constexpr char Header[] =
+    "time,title,great,good,boo,miss,ok,dp_lost,percent,rank,replaced_dp_lost,replaced_date,kind\n";
 constexpr size_t HeaderLength = sizeof Header - 2;  // without its "\n"
 constexpr int ColumnCount = 13;
 constexpr uint16_t FullPercent = 10000;
@@ -47,12 +48,20 @@ public:
 private:
     static constexpr uint32_t SlotCount = 1024;  // a quarter full: probes stay short
 
+    // The length and the first and last four bytes: a few instructions for any title, and
+    // titles that share them only probe once more.
     static uint32_t Hash(const char *text, size_t length)
     {
-        uint32_t hash = 2166136261u;  // FNV-1a
-        for (size_t i = 0; i < length; ++i)
-            hash = (hash ^ uint8_t(text[i])) * 16777619u;
-        return hash;
+        uint32_t head = 0, tail = 0;
+        if (length >= 4) {
+            std::memcpy(&head, text, 4);
+            std::memcpy(&tail, text + length - 4, 4);
+        } else {
+            for (size_t i = 0; i < length; ++i)
+                head = head << 8 | uint8_t(text[i]);
+        }
+        const uint64_t mixed = (uint64_t(head) << 32 | tail) * 0x9E3779B97F4A7C15u + length;
+        return uint32_t(mixed >> 32) ^ uint32_t(mixed >> 7);
     }
 
     uint16_t slots_[SlotCount] = {};  // chart + 1; 0 is an empty slot
@@ -186,7 +195,8 @@ bool ParseTime(const Field &field, PlayLine &line)
         return false;
     const int year = Digits(t, 4), month = Digits(t + 5, 2), day = Digits(t + 8, 2);
     const int hour = Digits(t + 11, 2), minute = Digits(t + 14, 2), second = Digits(t + 17, 2);
-    if (year < 0 || hour < 0 || minute < 0 || second < 0 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+    if (year < 0 || hour < 0 || minute < 0 || second < 0 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
         second > 60)
         return false;
     int offsetMinutes = 0;
@@ -208,8 +218,9 @@ bool ParseTime(const Field &field, PlayLine &line)
 }
 
 // Splits a line (without its line end) into fields. titleText points at the title: where it
-// stands, or, quoted, at title, where its doubled quotes are undone. Yields the number of fields, at most ColumnCount (the rest of a longer line,
-// columns of a later version, is ignored), or -1 where the quoting is broken.
+// stands, or, quoted, at title, where its doubled quotes are undone. Yields the number of
+// fields, at most ColumnCount (the rest of a longer line, columns of a later version, is
+// ignored), or -1 where the quoting is broken.
 int SplitFields(const char *begin, const char *end, Field (&fields)[ColumnCount], char (&title)[ChartNameSize],
                 const char *&titleText, size_t &titleLength)
 {
@@ -290,7 +301,8 @@ bool ParseLine(const TitleIndex &titles, const char *begin, const char *end, Pla
         line.counts[i] = int32_t(value);
     }
     return ParseDpLost(fields[7], line.dpLost) && ParsePercent(fields[8], line.percent) &&
-           ParseRank(fields[9], line.rank) && ParseDpLost(fields[10], line.replacedDpLost) && ParseDate(fields[11], line);
+           ParseRank(fields[9], line.rank) && ParseDpLost(fields[10], line.replacedDpLost) &&
+           ParseDate(fields[11], line);
 }
 
 bool IsHeader(const char *begin, const char *end)
@@ -305,7 +317,7 @@ void ParseTail(PlayJournal &journal)
     const char *end = text + journal.text.size();
     const char *p = text + journal.parsedLength;
     if (journal.lines.empty())
-        journal.lines.reserve(size_t(end - p) / 96 + 1);  // about the length of a written line
+        journal.lines.reserve(size_t(end - p) / 64 + 1);  // written lines are longer: one allocation
     const TitleIndex titles;
     while (p < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));

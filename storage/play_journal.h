@@ -100,7 +100,9 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure);
 
 // What was read of the journal. Kept by the window between reads, so that a journal that only
 // grew is parsed again only past what was parsed before; the bytes are still read and compared
-// whole every time, since an editor may have changed any of them.
+// whole every time, since an editor may have changed any of them. They are compared as they
+// come, a piece at a time, and only a journal whose bytes changed is read into a new buffer:
+// the second read of a large journal then costs little more than the system's copy.
 struct PlayJournal {
     std::vector<char> text;        // the file's bytes as last read
     size_t parsedLength = 0;       // bytes of text that lines was parsed from: whole lines only
@@ -119,9 +121,9 @@ bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status);
 // Parses text as the journal's whole content, from scratch. Exposed for the fuzzer and the tests.
 void ParsePlayJournal(const char *text, size_t length, PlayJournal &journal);
 
-// What ReadPlayJournal does with the bytes it read: takes them as journal.text, and parses
-// only past parsedLength when the bytes parsed before are still the file's first bytes, else
-// all of them again.
+// Takes bytes, the file's whole content, as journal.text, and parses only past parsedLength
+// when the bytes parsed before are still the file's first bytes, else all of them again: what
+// ReadPlayJournal does with a file whose bytes differ from those kept.
 void TakePlayJournalText(PlayJournal &journal, std::vector<char> &&bytes);
 
 // The rest is for the system's own files.

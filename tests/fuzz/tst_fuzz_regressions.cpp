@@ -21,7 +21,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         int regressions = 0;
-        for (const char *folder : {"regressions", "corpus", "journal_corpus"}) {
+        for (const char *folder : {"regressions", "corpus", "journal_regressions", "journal_corpus"}) {
             QDir dir(QStringLiteral(BRISKO_FUZZ_DIR "/") + QString::fromLatin1(folder));
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
                 QTest::newRow(qPrintable(QStringLiteral("%1/%2").arg(QString::fromLatin1(folder), name)))

@@ -13,6 +13,7 @@
 #include "chart_fixture.h"
 #include "in_child.h"
 #include "play_journal.h"
+#include "score_file.h"
 #include "score_file_lock.h"
 
 namespace {
@@ -91,8 +92,10 @@ private slots:
         const QByteArray time = "2026-12-09T14:03:22+01:00,";
         QTest::newRow("plain title") << QByteArray("ABSOLUTE") << QByteArray() << Absolute;
         QTest::newRow("comma: quoted") << QByteArray("Left, Right") << QByteArray() << time + "\"Left, Right\"" + rest;
-        QTest::newRow("quote: doubled") << QByteArray("Say \"Hi\"") << QByteArray() << time + "\"Say \"\"Hi\"\"\"" + rest;
-        QTest::newRow("both") << QByteArray("\"Go\", he said") << QByteArray() << time + "\"\"\"Go\"\", he said\"" + rest;
+        QTest::newRow("quote: doubled") << QByteArray("Say \"Hi\"") << QByteArray()
+                                        << time + "\"Say \"\"Hi\"\"\"" + rest;
+        QTest::newRow("both") << QByteArray("\"Go\", he said") << QByteArray()
+                              << time + "\"\"\"Go\"\", he said\"" + rest;
         QTest::newRow("edge spaces and UTF-8: unquoted") << QByteArray(" Caf\xc3\xa9 ") << QByteArray()
                                                          << time + " Caf\xc3\xa9 " + rest;
         QTest::newRow("no freezes: OK 0") << QByteArray("ABSOLUTE") << QByteArray("no freezes")
@@ -258,7 +261,8 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("new file: header first") << false << QByteArray() << Header + Absolute;
         QTest::newRow("empty file: header first") << true << QByteArray() << Header + Absolute;
-        QTest::newRow("torn last line: a line end first") << true << Header + "2026-1" << Header + "2026-1\n" + Absolute;
+        QTest::newRow("torn last line: a line end first")
+            << true << Header + "2026-1" << Header + "2026-1\n" + Absolute;
         QTest::newRow("whole lines: after them") << true << Header + Absolute << Header + Absolute + Absolute;
     }
 
@@ -277,6 +281,31 @@ private slots:
         QVERIFY(exists || (info.st_mode & 0777) == 0640);
     }
 
+    void journalLiesBesideTheScores_data()
+    {
+        QTest::addColumn<QString>("folder");  // where Scores.txt really is; empty: no link
+        QTest::newRow("here") << QString();
+        QTest::newRow("through a link") << QStringLiteral("synced");
+    }
+
+    void journalLiesBesideTheScores()
+    {
+        QFETCH(QString, folder);
+        if (!folder.isEmpty())
+            QVERIFY(QDir().mkdir(folder) && QFile::link(folder + "/Scores.txt", QString::fromLatin1(ScoreFileName)));
+        const QString expected =
+            QDir::current().absoluteFilePath(folder.isEmpty() ? "Plays.csv" : folder + "/Plays.csv");
+        char path[PATH_MAX];
+        PlayJournalPath(path);
+        QCOMPARE(QString::fromUtf8(path), expected);
+        QVERIFY(Append(Absolute));
+        QCOMPARE(ReadBytes(expected), Header + Absolute);
+        PlayJournal journal;
+        PlayJournalStatus status;
+        QVERIFY(ReadPlayJournal(journal, status));
+        QCOMPARE(journal.lines.size(), size_t(1));
+    }
+
     // Refused before a byte is written: the journal stays as it was, byte for byte.
     void appendFailureLeavesTheJournal_data()
     {
@@ -284,6 +313,7 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("error");
         QTest::newRow("read-only file") << QByteArray() << 0444 << EACCES;
+        QTest::newRow("file size limit") << QByteArray("limit") << 0644 << EFBIG;
         QTest::newRow("full tmpfs") << QByteArray("tmpfs") << 0644 << ENOSPC;
     }
 
@@ -292,17 +322,18 @@ private slots:
         QFETCH(QByteArray, fileSystem);
         QFETCH(int, mode);
         QFETCH(int, error);
-        if (!fileSystem.isEmpty() && geteuid() != 0)
+        if (fileSystem == "tmpfs" && geteuid() != 0)
             QSKIP("a file system of the test's own takes root");
         QVERIFY(QDir().mkdir("mnt"));
-        const QByteArray problem = InChild(fileSystem, [&]() -> QByteArray {
+        const QByteArray problem = InChild(fileSystem == "tmpfs" ? fileSystem : QByteArray(), [&]() -> QByteArray {
             const QByteArray old = Header + Absolute;
             if (chdir("mnt") != 0 || !WriteBytes(PlayJournalName, old) || chmod(PlayJournalName, mode_t(mode)) != 0)
                 return "no old journal";
             QFile filler("filler");
-            if (!fileSystem.isEmpty() && filler.open(QIODevice::WriteOnly))
+            if (fileSystem == "tmpfs" && filler.open(QIODevice::WriteOnly))
                 while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
                 }
+            const ScopedFileSizeLimit limit(fileSystem == "limit" ? rlim_t(old.size() + 100) : RLIM_INFINITY);
             SaveFailure failure;
             if (Append(Absolute.repeated(64), &failure))
                 return "appended";
@@ -365,7 +396,8 @@ private slots:
         const QByteArray other = Replaced(Absolute, ",21,", ",22,");
         QTest::newRow("unchanged: nothing again") << a << a << false << 1 << 0;
         QTest::newRow("appended: only the tail") << a << a + other << false << 2 << 0;
-        QTest::newRow("torn tail changed: only the tail") << a + Replaced(Absolute, "14:03", "14:04").left(30) << a + other << false << 2 << 0;
+        QTest::newRow("torn tail changed: only the tail")
+            << a + Replaced(Absolute, "14:03", "14:04").left(30) << a + other << false << 2 << 0;
         QTest::newRow("torn line completed") << a + other.left(30) << a + other << false << 2 << 0;
         QTest::newRow("skipped lines not counted twice") << a + bad << a + bad + other << false << 2 << 1;
         QTest::newRow("a changed byte before: all again") << a << Header + other + Absolute << true << 2 << 0;
