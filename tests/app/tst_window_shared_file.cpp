@@ -296,6 +296,9 @@ private slots:
         const QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
         QCOMPARE(StoredDp(file, ".59"), 20);
+        // and the play kept while the lock was held reached the journal with it
+        const QList<QStringList> plays = WindowFixture::JournalRows();
+        QCOMPARE(plays.value(1).value(1) + u' ' + plays.value(1).value(7), QStringLiteral("ABSOLUTE 5"));
     }
 #endif
 
