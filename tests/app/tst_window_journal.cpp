@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QMenu>
 
