@@ -18,6 +18,9 @@
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
 //   comparison.cpp            Compare and its dialog, Comp. Reset
+//   play_journal_window.cpp   the play journal: the line each Insert appends, lines kept while
+//                             Plays.csv cannot be written, undoing the last Insert
+//   list_menu.cpp             the list's context menu and its keys: history, undo, export
 //   play_history.cpp          a chart's plays: the dialog, its table; history_plot.cpp the plot
 //   window_parts.h            what several of these share
 #pragma once
@@ -25,10 +28,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include <QWidget>
 
 #include "chart_table.h"
+#include "play_journal.h"
 #include "score_file.h"
 
 class ChartListModel;
@@ -37,6 +42,8 @@ class QFrame;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class PlayHistoryDialog;
 class QPushButton;
 class QSessionManager;
 class QTimer;
@@ -65,11 +72,14 @@ public:
     // the dialog, as an empty presenter restores the error box.
     using FileChooser = std::function<bool(QFileDialog &dialog, QString &fileName)>;
     static void SetComparisonFileChooser(FileChooser chooser);
+    // The same for the export's save dialog.
+    static void SetExportFileChooser(FileChooser chooser);
 
     // Asked when the window closes, or the desktop session ends, with scores that are not in
-    // Scores.txt; tests answer in place of the question box, as for the dialog above.
+    // Scores.txt or plays that are not in Plays.csv; tests answer in place of the question box,
+    // as for the dialog above.
     enum class UnsavedScoresAnswer : uint8_t { SaveAgain, Discard, Cancel };
-    using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount)>;
+    using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount, int unsavedPlays)>;
     static void SetUnsavedScoresQuestion(UnsavedScoresQuestion question);
 
     // From now on a signal that asks the program to end (SIGTERM, SIGHUP, SIGINT) ends it as a
@@ -156,6 +166,7 @@ private:
     QString SaveOwnScoreFile(const ScoreFileLock &lock);
     QString SaveScoresAgain();
     int UnsavedScoreCount() const;
+    int UnsavedPlayCount() const;
     bool MayClose(bool mayAsk);
     void SessionEnding(QSessionManager &manager);
     void EndWithoutQuestions();
@@ -175,6 +186,36 @@ private:
     void ComparisonDialogGone();
     void ReadComparisonBoxWhole(QObject *child);
 
+    // The last Insert of this window, for its undo: the score it stored and the one it replaced.
+    struct ChartScore {
+        uint16_t dpLost = 0;
+        uint8_t day = 0;
+        uint8_t month = 0;
+        uint16_t year = 0;
+    };
+    struct UndoableInsert {
+        bool valid = false;   // an Insert was stored here
+        bool undone = false;  // and undone since
+        uint32_t chart = 0;
+        ChartScore stored;
+        ChartScore replaced;
+    };
+    static ChartScore ScoreOf(const ChartRecord &chart);
+    PlayLine StartPlayLine() const;
+    void FinishPlayLine(PlayLine &line);
+    bool AppendPlays(const ScoreFileLock &lock, const PlayLine *line, QString *message);
+    QString PlayFailureMessage(const QString &reason, bool lasting);
+    QString SaveWithPlay(const ScoreFileLock &lock, const PlayLine &line);
+    bool ReadJournal();
+    void UndoLastInsert();
+    void ShowChartHistory();
+    void ExportList();
+    void BuildListMenuHooks();
+    QMenu &ListMenu();
+    void ShowListMenu(QPoint position);
+    bool ListMenuKeyPress(QKeyEvent *event);
+    QFileDialog &SaveDialogExport();
+
     ChartRecord *currentChart = nullptr;
     ChartOrder *chartOrder = nullptr;
     uint8_t sortKey = 0;
@@ -186,6 +227,10 @@ private:
     ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
     bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
     QString heardResult;                 // the result sentence the player last heard
+    std::vector<PlayLine> unsavedPlays;  // not yet in Plays.csv, in the order played
+    bool journalRefusalSaid = false;     // why Plays.csv is refused is said once a session
+    UndoableInsert lastInsert;
+    PlayJournal playJournal;             // as last read, for the history and the export
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;
@@ -227,4 +272,7 @@ private:
     QLabel *LabelTotalRanks = nullptr;
     QLabel *LabelTotalDP = nullptr;
     QFileDialog *OpenDialog_Enemy = nullptr;
+    QMenu *MenuScores = nullptr;
+    PlayHistoryDialog *DialogHistory = nullptr;
+    QFileDialog *SaveDialog_Export = nullptr;
 };

@@ -36,6 +36,7 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->header()->setSectionsMovable(false);
     ListViewScores->header()->setStretchLastSection(false);
     ListViewScores->installEventFilter(this);
+    BuildListMenuHooks();
     Describe(ListViewScores, QStringLiteral("Charts and scores"),
              QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
     // the tool tip of a cut title follows the Song column's width, which the player may drag

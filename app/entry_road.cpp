@@ -35,12 +35,25 @@ QLabel *MakeWarningLabel(QWidget *parent, const char *name, QPoint position, con
     return label;
 }
 
-TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount)
+// "2 scores are not saved in Scores.txt, and 1 play is not written to Plays.csv."
+QString UnsavedText(int unsavedCount, int unsavedPlays)
 {
-    const QString text = unsavedCount == 1 ? QStringLiteral("1 score is not saved in %1.")
-                                           : QStringLiteral("%1 scores are not saved in %2.").arg(unsavedCount);
+    const QString scores = unsavedCount == 1 ? QStringLiteral("1 score is not saved in %1").arg(QString::fromLatin1(ScoreFileName))
+                                             : QStringLiteral("%1 scores are not saved in %2")
+                                                   .arg(QString::number(unsavedCount), QString::fromLatin1(ScoreFileName));
+    const QString plays = unsavedPlays == 1 ? QStringLiteral("1 play is not written to %1").arg(QString::fromLatin1(PlayJournalName))
+                                            : QStringLiteral("%1 plays are not written to %2")
+                                                  .arg(QString::number(unsavedPlays), QString::fromLatin1(PlayJournalName));
+    if (unsavedPlays == 0)
+        return scores + u'.';
+    return unsavedCount == 0 ? plays + u'.' : scores + QStringLiteral(", and ") + plays + u'.';
+}
+
+TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount, int unsavedPlays)
+{
+    const QString text = UnsavedText(unsavedCount, unsavedPlays);
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()),
-                    text.arg(QString::fromLatin1(ScoreFileName)), QMessageBox::NoButton, BoxParent());
+                    text, QMessageBox::NoButton, BoxParent());
     box.setInformativeText(QStringLiteral("Save again before closing, discard, or keep the window open?"));
     QPushButton *save = box.addButton(QStringLiteral("&Save again"), QMessageBox::AcceptRole);
     QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
@@ -134,22 +147,25 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
         return;
     const ScoreFileLock lock;
     const bool merged = MergeOwnFile();
+    PlayLine play = StartPlayLine();  // the score it replaces, as the file has it
     if (!CommitEntry(sender != nullptr)) {
         if (merged)
             ShowMergedScores();
         return;
     }
+    FinishPlayLine(play);
     uint32_t index = currentChart->index;
     unsavedScore[index] = true;
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
-    const QString saveFailure = SaveOwnScoreFile(lock);
+    const QString failure = SaveWithPlay(lock, play);
     SelectChartByIndex(index);
     ListViewScores->setFocus(Qt::OtherFocusReason);
-    // The score stays in memory and in the list; the next insert, or closing, tries again.
-    if (!saveFailure.isEmpty())
-        throw std::runtime_error(saveFailure.toStdString());
+    // The score stays in memory and in the list, the play in the window; the next insert, or
+    // closing, tries again.
+    if (!failure.isEmpty())
+        throw std::runtime_error(failure.toStdString());
 }
 
 // Made hidden when the first warning is due. It covers the whole window, and the entry panel is
@@ -272,14 +288,20 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
                             : QStringLiteral("%1 could not be saved: %2").arg(QString::fromLatin1(ScoreFileName), reason);
 }
 
-// The save of Insert without a new score: under the lock, after reading the file again.
-// Yields the message for a failure, as SaveOwnScoreFile does.
+// The save of Insert without a new score: under the lock, after reading the file again, and the
+// plays not yet in Plays.csv. Yields the message for a failure of either, as SaveOwnScoreFile
+// does; plays still kept are always said here, where the player asked for them to be written.
 QString TBK_ControlMain::SaveScoresAgain()
 {
+    const bool scores = UnsavedScoreCount() != 0;
     const ScoreFileLock lock;
     if (MergeOwnFile())
         ShowMergedScores();
-    return SaveOwnScoreFile(lock);
+    const QString failure = scores ? SaveOwnScoreFile(lock) : QString();
+    QString playFailure;
+    if (!AppendPlays(lock, nullptr, &playFailure) && (playFailure.isEmpty() || (scores && lock.Refusal() != nullptr)))
+        playFailure = UnsavedText(0, UnsavedPlayCount()).chopped(1);
+    return failure.isEmpty() || playFailure.isEmpty() ? failure + playFailure : failure + QStringLiteral(". ") + playFailure;
 }
 
 int TBK_ControlMain::UnsavedScoreCount() const
@@ -287,18 +309,24 @@ int TBK_ControlMain::UnsavedScoreCount() const
     return int(std::count(std::begin(unsavedScore), std::end(unsavedScore), true));
 }
 
-// Closing ends the program, so scores that are not in Scores.txt are asked about first; with
-// every score saved nothing is asked and nothing written. Where nothing may be asked (a session
-// that ends without letting programs interact), saving is the one safe answer, and a failure
-// can only go unsaid.
+int TBK_ControlMain::UnsavedPlayCount() const
+{
+    return int(unsavedPlays.size());
+}
+
+// Closing ends the program, so scores that are not in Scores.txt, and plays that are not in
+// Plays.csv, are asked about first; with everything written nothing is asked and nothing
+// written. Where nothing may be asked (a session that ends without letting programs interact),
+// saving is the one safe answer, and a failure can only go unsaid.
 bool TBK_ControlMain::MayClose(bool mayAsk)
 {
     const int unsaved = UnsavedScoreCount();
-    if (unsaved == 0)
+    const int plays = UnsavedPlayCount();
+    if (unsaved == 0 && plays == 0)
         return true;
     if (!mayAsk)
         return SaveScoresAgain().isEmpty();
-    switch (UnsavedScoresQuestionSlot()(unsaved)) {
+    switch (UnsavedScoresQuestionSlot()(unsaved, plays)) {
     case UnsavedScoresAnswer::SaveAgain: {
         const QString saveFailure = SaveScoresAgain();
         if (!saveFailure.isEmpty())
@@ -307,6 +335,7 @@ bool TBK_ControlMain::MayClose(bool mayAsk)
     }
     case UnsavedScoresAnswer::Discard:
         std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+        unsavedPlays.clear();
         return true;
     case UnsavedScoresAnswer::Cancel:
         break;

@@ -74,6 +74,7 @@ void TBK_ControlMain::EndWithoutQuestions()
 {
     MayClose(false);
     std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+    unsavedPlays.clear();
     QCoreApplication::exit(0);
 }
 
@@ -81,9 +82,11 @@ void TBK_ControlMain::EndWithoutQuestions()
 void TBK_ControlMain::SaveBeforeExit()
 {
     TBK_ControlMain *window = endingWindow;
-    if (window == nullptr || window->UnsavedScoreCount() == 0)
+    if (window == nullptr || (window->UnsavedScoreCount() == 0 && window->UnsavedPlayCount() == 0))
         return;
     const ScoreFileLock lock;
     window->MergeOwnFile();
-    window->SaveOwnScoreFile(lock);
+    if (window->UnsavedScoreCount() != 0)
+        window->SaveOwnScoreFile(lock);
+    window->AppendPlays(lock, nullptr, nullptr);
 }

@@ -47,6 +47,8 @@ bool TBK_ControlMain::ListViewScoresKeyPress(QKeyEvent *event)
         ListViewScoresColumnClick(column);
         return true;
     }
+    if (ListMenuKeyPress(event))
+        return true;
     FocusNextOnEnter(event, MemoGreat);
     return false;  // the list still receives the key
 }

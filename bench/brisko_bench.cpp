@@ -35,6 +35,7 @@
 #include "Bk_control_main.h"
 #include "chart_ordering.h"
 #include "chart_table.h"
+#include "journal_bench.h"
 #include "score_file.h"
 
 extern char **environ;
@@ -603,10 +604,12 @@ int main(int argc, char *argv[])
     BenchSorts();
     WriteScoreFile(pristine);
     BenchStart();
+    bool journalWithin = true;
     {
         QApplication application(argc, argv);
         TBK_ControlMain::SetErrorPresenter([](const QString &message) { Fail(message.toStdString()); });
         BenchWindow();
+        journalWithin = BenchJournal();
     }
-    return PrintTable() ? 0 : 1;
+    return PrintTable() && journalWithin ? 0 : 1;
 }

@@ -50,6 +50,10 @@ FILE *OpenRegularFile(const wchar_t *name, ScoreFileStatus &status);
 // old or the complete new content, and any failure leaves the old file as it was; see
 // AtomicFileWriter. Each "\n" becomes the system's line end.
 bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+#ifdef _WIN32
+// The same for a name the player chose in a dialog, as the system's wide calls take it.
+bool WriteWholeFile(const wchar_t *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+#endif
 
 #ifdef _WIN32
 // Room for any path the wide calls of Windows take.

@@ -512,6 +512,11 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     WidePath wide;
     if (!Widen(name, wide))
         return Fail(failure, GetLastError());
+    return WriteWholeFile(wide, text, length, special, failure);
+}
+
+bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, SpecialTarget special, SaveFailure *failure)
+{
     FileKind kind = FileKind::Other;
     const bool writeInto = special == SpecialTarget::WriteInto;
     if (InDeviceNamespace(wide, kind))

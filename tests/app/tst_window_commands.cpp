@@ -280,7 +280,7 @@ private slots:
     {
         QList<int> asked;
         auto answer = TBK_ControlMain::UnsavedScoresAnswer::Cancel;
-        TBK_ControlMain::SetUnsavedScoresQuestion([&](int unsaved) {
+        TBK_ControlMain::SetUnsavedScoresQuestion([&](int unsaved, int) {
             asked << unsaved;
             return answer;
         });
@@ -314,7 +314,7 @@ private slots:
         QVERIFY(saved.contains("\nABSOLUTE\n"));
         QVERIFY(saved.contains("\n10\n"));
         QVERIFY(saved.contains("\n1998\n"));
-        QCOMPARE(f().dir().entries(), QStringList({"Scores.txt"}));
+        QCOMPARE(f().dir().entries(), QStringList({"Plays.csv", "Scores.txt"}));
         // with every score saved, closing asks nothing and writes nothing
         QVERIFY(f().window().close());
         QCOMPARE(asked.size(), 2);
@@ -343,7 +343,7 @@ private slots:
         QFETCH(bool, saved);
         int asked = 0;
         QList<QWidget *> over;  // the window the question would open over
-        TBK_ControlMain::SetUnsavedScoresQuestion([&](int) {
+        TBK_ControlMain::SetUnsavedScoresQuestion([&](int, int) {
             ++asked;
             over << window_parts::BoxParent();
             QDir().rmdir("Scores.txt");  // the player makes room while the question shows

@@ -30,7 +30,7 @@ void Obey(WindowFixture &window, const QString &line)
     } else if (line == QLatin1String("print")) {
         window.Click("ButtonFilePrint");
     } else if (line == QLatin1String("close")) {
-        TBK_ControlMain::SetUnsavedScoresQuestion([](int) {
+        TBK_ControlMain::SetUnsavedScoresQuestion([](int, int) {
             Answer(QStringLiteral("asking"));
             QEventLoop().exec();  // as the modal question would wait
             return TBK_ControlMain::UnsavedScoresAnswer::Cancel;

@@ -161,6 +161,31 @@ public:
             QTest::keyClicks(field, text);
     }
 
+    // Plays.csv as a spreadsheet reads it: its rows, split into fields as RFC 4180 quotes them.
+    static QList<QStringList> CsvRows(const QString &name)
+    {
+        QList<QStringList> rows;
+        const QString text = QString::fromUtf8(ReadText(name));
+        QStringList row;
+        QString field;
+        bool quoted = false;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (quoted && c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"')
+                field += text.at(++i);
+            else if (c == u'"')
+                quoted = !quoted;
+            else if (!quoted && (c == u',' || c == u'\n')) {
+                row << std::exchange(field, QString());
+                if (c == u'\n')
+                    rows << std::exchange(row, QStringList());
+            } else
+                field += c;
+        }
+        return rows;
+    }
+    static QList<QStringList> JournalRows() { return CsvRows(QStringLiteral("Plays.csv")); }
+
     QWidget *FocusWidget() const { return QApplication::focusWidget(); }
     QString FocusName() const { return FocusWidget() != nullptr ? FocusWidget()->objectName() : QString(); }
 
