@@ -168,6 +168,8 @@ private:
     void MissOrCompareMnemonic();
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
+    void PrepareComparisonDialog();
+    void BuildComparisonDialogPart(int part);
     void ReturnFromComparisonDialog();
     void CloseComparisonCompletion();
     bool IsComparisonCompletion(const QObject *object) const;
@@ -226,4 +228,5 @@ private:
     QLabel *LabelTotalRanks = nullptr;
     QLabel *LabelTotalDP = nullptr;
     QFileDialog *OpenDialog_Enemy = nullptr;
+    int comparisonDialogParts = 0;  // of its parts built so far, on Compare or while idle
 };

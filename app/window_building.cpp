@@ -136,6 +136,7 @@ void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
     BuildTotalsKey();
+    PrepareComparisonDialog();
 }
 
 TBK_ControlMain::~TBK_ControlMain()
