@@ -14,10 +14,11 @@
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
 //   session_end.cpp           the end asked for by a signal or by the display's loss
-//   chart_list.cpp            the list: fill, selection, sorting, totals, print
+//   chart_list.cpp            the list and its header: fill, selection, sorting, totals, print
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
-//   comparison.cpp            Compare and its dialog, Comp. Reset
+//   comparison.cpp            Compare and its dialog (built in parts while idle after the first
+//                             frame), Comp. Reset
 //   window_parts.h            what several of these share
 #pragma once
 

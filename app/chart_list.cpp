@@ -39,14 +39,26 @@ public:
     }
 
 protected:
+    // the viewport hears of a new font before the header does, and the header measures anew there
+    bool viewportEvent(QEvent *event) override
+    {
+        Forget(event);
+        return QHeaderView::viewportEvent(event);
+    }
+
     bool event(QEvent *event) override
     {
-        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-            measured_ = QSize();
+        Forget(event);
         return QHeaderView::event(event);
     }
 
 private:
+    void Forget(const QEvent *event)
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            measured_ = QSize();
+    }
+
     mutable QSize measured_;
 };
 

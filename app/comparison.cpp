@@ -78,6 +78,7 @@ bool ReadComparisonFile(const QString &fileName, ScoreFileStatus *status)
 }
 
 constexpr int ComparisonDialogParts = 5;
+constexpr int ComparisonDialogDelayMs = 1000;  // after the first frame
 
 }  // namespace
 
@@ -88,9 +89,10 @@ void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
 
 // The dialog is a whole window of its own, and building it would take a third of the start-up
 // time and 4 MiB for a command many players never use; built on the first Compare, it made the
-// player wait more than a frame. It is built after the first frame instead, one part each time
-// the event loop has nothing else to do (PrepareComparisonDialog), and a Compare that comes
-// sooner builds what is left.
+// player wait more than a frame. It is built once the window has been on the screen for a while,
+// one part each time the event loop has nothing else to do (PrepareComparisonDialog): the first
+// moments after the first frame belong to the player's first keys, and a start that ends at
+// once never pays for it. A Compare that comes sooner builds what is left.
 QFileDialog &TBK_ControlMain::OpenDialogEnemy()
 {
     while (comparisonDialogParts < ComparisonDialogParts)
@@ -141,7 +143,7 @@ void TBK_ControlMain::PrepareComparisonDialog()
 {
     if (comparisonDialogParts >= ComparisonDialogParts)
         return;
-    QTimer::singleShot(0, this, Guarded([this] {
+    QTimer::singleShot(comparisonDialogParts == 0 ? ComparisonDialogDelayMs : 0, this, Guarded([this] {
         if (comparisonDialogParts < ComparisonDialogParts)
             BuildComparisonDialogPart(comparisonDialogParts++);
         PrepareComparisonDialog();
