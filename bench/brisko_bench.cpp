@@ -539,6 +539,7 @@ constexpr int PlayRuns = 200;
 constexpr int CountedPlayRuns = 20;  // under callgrind, some 50 times slower
 constexpr int CompareSessions = 21;
 constexpr double FrameMs = 1000.0 / 60;
+constexpr const char *PlayFolder = "plays";
 
 std::string SiblingProgram(const char *name)
 {
@@ -547,12 +548,12 @@ std::string SiblingProgram(const char *name)
 }
 
 // Runs the command to its end and returns what it printed; fails the bench when it fails.
-std::string Output(std::vector<std::string> command)
+std::string Output(std::vector<std::string> command, const char *folder)
 {
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0)
         Fail("pipe");
-    const pid_t pid = Spawn(command, output[1]);
+    const pid_t pid = Spawn(command, output[1], 0, folder);
     close(output[1]);
     const std::string text = ReadToEnd(output[0]);
     int status = 0;
@@ -579,7 +580,8 @@ std::vector<std::pair<std::string, double>> CountPlays()
         Fail("getcwd");
     const std::string profile = std::string(here) + "/callgrind.play";
     Output({"valgrind", "--tool=callgrind", "--fair-sched=yes", "--collect-atstart=no",
-            "--callgrind-out-file=" + profile, SiblingProgram("brisko_play"), "plays", std::to_string(CountedPlayRuns)});
+            "--callgrind-out-file=" + profile, SiblingProgram("brisko_play"), "plays", std::to_string(CountedPlayRuns)},
+           PlayFolder);
     std::vector<std::pair<std::string, double>> counts;
     for (int dump = 1;; ++dump) {
         const std::string file = profile + "." + std::to_string(dump);
@@ -607,9 +609,10 @@ std::vector<std::pair<std::string, double>> CountPlays()
 
 void BenchPlays()
 {
-    // the rival's file: another player's, every chart scored
-    if (std::system("cp Scores.txt Rival.txt") != 0)
-        Fail("cannot write Rival.txt");
+    // The plays insert scores: they start from a copy of the score file, beside the rival's
+    // file, another player's with every chart scored.
+    if (std::system("mkdir -p plays && cp Scores.txt plays/Scores.txt && cp Scores.txt plays/Rival.txt") != 0)
+        Fail("cannot make the plays' folder");
     const std::vector<std::pair<std::string, double>> counts = CountPlays();
     const auto count = [&counts](const std::string &name) {
         for (const auto &[play, instructions] : counts)
@@ -617,10 +620,10 @@ void BenchPlays()
                 return instructions;
         Fail("no count of " + name);
     };
-    const std::string walls = Output({SiblingProgram("brisko_play"), "plays", std::to_string(PlayRuns)});
+    const std::string walls = Output({SiblingProgram("brisko_play"), "plays", std::to_string(PlayRuns)}, PlayFolder);
     Samples first, later;
     for (int session = 0; session < CompareSessions; ++session) {
-        const std::string text = Output({SiblingProgram("brisko_play"), "first"});
+        const std::string text = Output({SiblingProgram("brisko_play"), "first"}, PlayFolder);
         first.values.push_back(Reported(text, "first-compare"));
         later.values.push_back(Reported(text, "later-compare"));
     }
