@@ -14,10 +14,11 @@
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
 //   session_end.cpp           the end asked for by a signal or by the display's loss
-//   chart_list.cpp            the list: fill, selection, sorting, totals, print
+//   chart_list.cpp            the list and its header: fill, selection, sorting, totals, print
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
-//   comparison.cpp            Compare and its dialog, Comp. Reset
+//   comparison.cpp            Compare and its dialog (built in parts while idle after the first
+//                             frame), Comp. Reset
 //   play_journal_window.cpp   the play journal: the line each Insert appends, lines kept while
 //                             Plays.csv cannot be written, undoing the last Insert
 //   list_menu.cpp             the list's context menu and its keys: history, undo, export
@@ -180,6 +181,8 @@ private:
     void MissOrCompareMnemonic();
     void ShowPicture();
     QFileDialog &OpenDialogEnemy();
+    void PrepareComparisonDialog();
+    void BuildComparisonDialogPart(int part);
     void ReturnFromComparisonDialog();
     void CloseComparisonCompletion();
     bool IsComparisonCompletion(const QObject *object) const;
@@ -275,4 +278,5 @@ private:
     QMenu *MenuScores = nullptr;
     PlayHistoryDialog *DialogHistory = nullptr;
     QFileDialog *SaveDialog_Export = nullptr;
+    int comparisonDialogParts = 0;  // of its parts built so far, on Compare or while idle
 };

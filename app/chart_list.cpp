@@ -16,10 +16,59 @@
 
 using namespace window_parts;
 
+namespace {
+
+// The toolkit's header measures every caption again each time it is shown or hidden, and the
+// list asks for its size on every geometry update; what it measures changes only with a caption,
+// the font or the style, so it is measured once for each of those.
+class ChartListHeader : public QHeaderView {
+public:
+    ChartListHeader(QWidget *parent, const QAbstractItemModel *model) : QHeaderView(Qt::Horizontal, parent)
+    {
+        // as the list's own header would be
+        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        // connected ahead of the header's own handling, which asks for the size at once
+        connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { measured_ = QSize(); });
+    }
+
+    QSize sizeHint() const override
+    {
+        if (!measured_.isValid())
+            measured_ = QHeaderView::sizeHint();
+        return measured_;
+    }
+
+protected:
+    // the viewport hears of a new font before the header does, and the header measures anew there
+    bool viewportEvent(QEvent *event) override
+    {
+        Forget(event);
+        return QHeaderView::viewportEvent(event);
+    }
+
+    bool event(QEvent *event) override
+    {
+        Forget(event);
+        return QHeaderView::event(event);
+    }
+
+private:
+    void Forget(const QEvent *event)
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            measured_ = QSize();
+    }
+
+    mutable QSize measured_;
+};
+
+}  // namespace
+
 void TBK_ControlMain::BuildScoreList()
 {
     ListViewScores = MakeControl<QTreeView>(PanelInsert, "ListViewScores", QRect(346, 7, 415, 295));
     ListScoresModel = new ChartListModel(ListViewScores);
+    ListViewScores->setHeader(new ChartListHeader(ListViewScores, ListScoresModel));
     ListViewScores->setModel(ListScoresModel);
     ListViewScores->setItemDelegate(new ChartCellPainter(ListViewScores));
     KeepStyleColours(ListViewScores);

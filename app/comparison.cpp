@@ -6,13 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeView>
 #include <QWindow>
 
@@ -74,6 +77,9 @@ bool ReadComparisonFile(const QString &fileName, ScoreFileStatus *status)
 #endif
 }
 
+constexpr int ComparisonDialogParts = 5;
+constexpr int ComparisonDialogDelayMs = 1000;  // after the first frame
+
 }  // namespace
 
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
@@ -82,24 +88,66 @@ void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
 }
 
 // The dialog is a whole window of its own, and building it would take a third of the start-up
-// time and 4 MiB for a command many players never use; it is built on the first Compare.
+// time and 4 MiB for a command many players never use; built on the first Compare, it made the
+// player wait more than a frame. It is built once the window has been on the screen for a while,
+// one part each time the event loop has nothing else to do (PrepareComparisonDialog): the first
+// moments after the first frame belong to the player's first keys, and a start that ends at
+// once never pays for it. A Compare that comes sooner builds what is left.
 QFileDialog &TBK_ControlMain::OpenDialogEnemy()
 {
-    if (OpenDialog_Enemy != nullptr)
-        return *OpenDialog_Enemy;
-    OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
-    OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
-    OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog_Enemy->setFileMode(QFileDialog::ExistingFile);  // the path and the file must exist
-    OpenDialog_Enemy->setNameFilter(QStringLiteral("Score files (*.txt)"));
-    OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
-    OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
-    OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
-    ShowFileDetailsWhole(*OpenDialog_Enemy);
-    for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
-        completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
-    OpenDialog_Enemy->installEventFilter(this);        // ReadComparisonBoxWhole
+    while (comparisonDialogParts < ComparisonDialogParts)
+        BuildComparisonDialogPart(comparisonDialogParts++);
     return *OpenDialog_Enemy;
+}
+
+void TBK_ControlMain::BuildComparisonDialogPart(int part)
+{
+    switch (part) {
+    case 0:
+        OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
+        OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
+        OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog_Enemy->setFileMode(QFileDialog::ExistingFile);  // the path and the file must exist
+        OpenDialog_Enemy->setNameFilter(QStringLiteral("Score files (*.txt)"));
+        OpenDialog_Enemy->setDefaultSuffix(QStringLiteral("txt"));
+        OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
+        OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
+        break;
+    case 1:
+        ShowFileDetailsWhole(*OpenDialog_Enemy);
+        for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())
+            completer->popup()->installEventFilter(this);  // CloseComparisonCompletion on Enter
+        OpenDialog_Enemy->installEventFilter(this);        // ReadComparisonBoxWhole
+        break;
+    case 2:
+        // what its first show would otherwise do: the style's polish and the layout's sizes
+        OpenDialog_Enemy->ensurePolished();
+        OpenDialog_Enemy->layout()->activate();
+        break;
+    case 3:
+        // the folder's listing, read by the dialog's own thread
+        if (auto *files = OpenDialog_Enemy->findChild<QFileSystemModel *>()) {
+            const QModelIndex folder = files->index(OpenDialog_Enemy->directory().absolutePath());
+            if (files->canFetchMore(folder))
+                files->fetchMore(folder);
+        }
+        break;
+    default:
+        // its first paint, off the screen: the fonts, glyphs and icon sizes it needs
+        (void)OpenDialog_Enemy->grab();
+        break;
+    }
+}
+
+void TBK_ControlMain::PrepareComparisonDialog()
+{
+    if (comparisonDialogParts >= ComparisonDialogParts)
+        return;
+    QTimer::singleShot(comparisonDialogParts == 0 ? ComparisonDialogDelayMs : 0, this, Guarded([this] {
+        if (comparisonDialogParts < ComparisonDialogParts)
+            BuildComparisonDialogPart(comparisonDialogParts++);
+        PrepareComparisonDialog();
+    }));
 }
 
 // The dialog's own box for a name that is not there ("*.txt", "File not found.", a hint) keeps

@@ -130,12 +130,13 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
 }
 
 // What the first frame does not show, done once it is on screen, so that the player waits for
-// none of it. The warning panel is not made until a warning is due: most plays never see it, and
+// none of it; the comparison dialog follows in parts whenever the event loop is idle. The warning panel is not made until a warning is due: most plays never see it, and
 // two of its fonts are used nowhere else.
 void TBK_ControlMain::FinishStart()
 {
     setWindowIcon(WindowIcon());
     BuildTotalsKey();
+    PrepareComparisonDialog();
 }
 
 TBK_ControlMain::~TBK_ControlMain()

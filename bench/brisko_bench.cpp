@@ -49,10 +49,11 @@ constexpr int SortRuns = 200;
 constexpr int FillRuns = 300;
 constexpr int InsertRuns = 300;
 constexpr int StartRounds = 101;  // wall time and memory, each window once a round
+constexpr int ReadyRounds = 11;   // memory once the program's comparison dialog is built
 constexpr int WarmUpRuns = 20;
 constexpr double MiB = 1024.0 * 1024.0;
 constexpr double InstructionFactor = 1.10;
-constexpr double ExtraMemoryMiB = 2.5;
+constexpr double MemoryFactor = 1.10;  // of the same-texts window's peak in the same run
 // Where the stack starts moves with the size of the environment, and with it what a string
 // compare or a copy costs where the data falls against a cache line: the same program counts up
 // to 1 % more or less from one environment to the next. Each window is counted under
@@ -132,6 +133,10 @@ struct StartTable {
     bool allWithin = true;
 };
 StartTable StartRows;
+std::vector<std::string> PlayRows;
+std::vector<std::string> SizeRows;
+std::vector<std::string> ColdRows;
+bool PlaysWithin = true;
 
 void AddRow(const std::string &operation, const Samples &samples, const char *unit, const std::string &budget, int within)
 {
@@ -157,6 +162,12 @@ bool PrintTable()
     for (const std::string &line : StartRows.lines)
         std::printf("%s\n", line.c_str());
     std::printf("\n");
+    for (const std::vector<std::string> *table : {&ColdRows, &PlayRows, &SizeRows}) {
+        for (const std::string &line : *table)
+            std::printf("%s\n", line.c_str());
+        std::printf("\n");
+    }
+    allWithin = allWithin && PlaysWithin;
     std::printf("| Operation | Runs | Median | 99th percentile | Budget | Within budget |\n");
     std::printf("|---|---:|---:|---:|---|---|\n");
     for (const Row &row : Rows) {
@@ -231,23 +242,33 @@ pid_t Spawn(std::vector<std::string> command, int output, int padding = 0, const
     return pid;
 }
 
+// What a child writes into the pipe until it ends; the read end is closed afterwards.
+std::string ReadToEnd(int pipe)
+{
+    std::string text;
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(pipe, buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(got));
+    close(pipe);
+    return text;
+}
+
 // Starts brisko_first_frame in the given mode and waits for it; it prints the steady clock at
 // its first painted frame, and ru_maxrss gives its peak resident memory.
-StartResult RunStart(const char *mode)
+StartResult RunStart(const char *mode, bool untilReady = false)
 {
     static const std::string program = FirstFrameProgram();
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0)
         Fail("pipe");
     const Clock::time_point start = Clock::now();
-    const pid_t pid = Spawn({program, mode}, output[1]);
+    std::vector<std::string> command = {program, mode};
+    if (untilReady)
+        command.push_back("--ready");
+    const pid_t pid = Spawn(command, output[1]);
     close(output[1]);
-    std::string text;
-    char buffer[128];
-    ssize_t got;
-    while ((got = read(output[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, size_t(got));
-    close(output[0]);
+    const std::string text = ReadToEnd(output[0]);
     int status = 0;
     rusage usage{};
     long long paintedNs = 0;
@@ -277,7 +298,9 @@ double CountInstructions(const char *mode, int padding = 0, const char *folder =
                             -1, padding, folder);
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        Fail(std::string("callgrind could not count the start of ") + mode + " (is valgrind installed?)");
+        Fail(std::string("callgrind could not count the start of ") + mode + " in " + folder + " (" +
+             (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "exit " + std::to_string(WEXITSTATUS(status))) +
+             "; is valgrind installed?)");
     const std::string file = profile + "." + std::to_string(pid);
     FILE *stream = std::fopen(file.c_str(), "r");
     if (stream == nullptr)
@@ -306,7 +329,7 @@ std::string Cells(const std::vector<std::string> &cells)
 
 std::string Printed(const char *format, double a, double b = 0, double c = 0)
 {
-    char text[96];
+    char text[512];
     std::snprintf(text, sizeof text, format, a, b, c);
     return text;
 }
@@ -322,10 +345,10 @@ void BenchStart()
     // falls on all alike.
     struct Start {
         const char *mode;
-        Samples wall, memory, instructions, withoutScores;
+        Samples wall, memory, instructions, withoutScores, readyMemory;
         double repeatDeviation = 0;  // of a second count under the first environment
     };
-    Start program{"program", {}, {}, {}, {}}, texts{"texts", {}, {}, {}, {}}, label{"label", {}, {}, {}, {}};
+    Start program{"program", {}, {}, {}, {}, {}}, texts{"texts", {}, {}, {}, {}, {}}, label{"label", {}, {}, {}, {}, {}};
     Start *turns[] = {&program, &texts, &label};
     for (Start *start : turns)
         RunStart(start->mode);  // the first start reads the libraries and fonts from disk for all
@@ -335,6 +358,11 @@ void BenchStart()
             start->wall.values.push_back(result.wholeMs);
             start->memory.values.push_back(result.peakMiB);
         }
+    }
+    // The program builds its comparison dialog once it has been idle after its first frame.
+    for (int round = 0; round < ReadyRounds; ++round) {
+        for (Start *start : {&program, &texts})
+            start->readyMemory.values.push_back(RunStart(start->mode, true).peakMiB);
     }
     // A player's first start has no Scores.txt yet: the program and its reference start from an
     // empty folder as well.
@@ -366,11 +394,14 @@ void BenchStart()
                                  : Printed("%.3f", start->withoutScores.Median() / texts.withoutScores.Median()));
         walls.push_back(Printed("%.1f ms (%.1f to %.1f)", start->wall.Median(), start->wall.Quantile(0.25),
                                 start->wall.Quantile(0.75)));
-        memories.push_back(Printed("%.2f MiB", start->memory.Median()));
+        memories.push_back(start == &texts ? Printed("%.2f MiB", start->memory.Median())
+                                           : Printed("%.2f MiB (%+.2f MiB, %.3f)", start->memory.Median(),
+                                                     start->memory.Median() - texts.memory.Median(),
+                                                     start->memory.Median() / texts.memory.Median()));
     }
     const double instructionLimit = InstructionFactor * texts.instructions.Median();
     const double bareLimit = InstructionFactor * texts.withoutScores.Median();
-    const double memoryLimit = texts.memory.Median() + ExtraMemoryMiB;
+    const double memoryLimit = MemoryFactor * texts.memory.Median();
     const bool instructionsWithin = program.instructions.Median() <= instructionLimit;
     const bool bareWithin = program.withoutScores.Median() <= bareLimit;
     const bool memoryWithin = program.memory.Median() <= memoryLimit;
@@ -401,13 +432,274 @@ void BenchStart()
                                    "median of %.0f",
                                    StartRounds),
                            memories[0], memories[1], memories[2],
-                           Printed("program <= same texts + %.1f MiB = %.2f MiB", ExtraMemoryMiB, memoryLimit),
+                           Printed("program <= %.2f x same texts = %.2f MiB", MemoryFactor, memoryLimit),
                            Verdict(memoryWithin)}));
+    lines.push_back(Cells({Printed("Peak memory 3 s after the first frame, the comparison dialog built while idle, median of %.0f",
+                                   ReadyRounds),
+                           Printed("%.2f MiB (%+.2f MiB)", program.readyMemory.Median(),
+                                   program.readyMemory.Median() - texts.readyMemory.Median()),
+                           Printed("%.2f MiB", texts.readyMemory.Median()), "-", "-", "(reported)"}));
     lines.push_back(Cells({"The same start counted twice, with 256 records and the first environment",
                            Printed("±%.3f %%", program.repeatDeviation * 100), Printed("±%.3f %%", texts.repeatDeviation * 100),
                            Printed("±%.3f %%", label.repeatDeviation * 100),
                            Printed("the program and the same-texts window each within ±%.1f %%", CountSpreadLimit * 100),
                            Verdict(steady)}));
+}
+
+// ---- the start against the score file's size
+
+// A row's key (a folder, an interaction) and what its row says.
+struct Named {
+    const char *key, *says;
+};
+
+// Writes the records (four lines each: title, date, DP lost, a rule) into folder/Scores.txt.
+void WriteRecords(const char *folder, const std::vector<std::string> &records)
+{
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST)
+        Fail(std::string("cannot make ") + folder);
+    FILE *file = std::fopen((std::string(folder) + "/Scores.txt").c_str(), "wb");
+    if (file == nullptr)
+        Fail(std::string("cannot write into ") + folder);
+    for (const std::string &record : records)
+        std::fputs(record.c_str(), file);
+    if (std::fclose(file) != 0)
+        Fail(std::string("cannot write into ") + folder);
+}
+
+std::vector<std::string> RecordsOf(const char *path)
+{
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr)
+        Fail(std::string("cannot read ") + path);
+    std::vector<std::string> records;
+    std::string record;
+    char line[512];
+    for (int lines = 1; std::fgets(line, sizeof line, file) != nullptr; ++lines) {
+        record += line;
+        if (lines % 4 == 0)
+            records.push_back(std::move(record)), record.clear();
+    }
+    std::fclose(file);
+    return records;
+}
+
+long long FileSize(const std::string &path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
+}
+
+void BenchScoreFileSizes()
+{
+    std::vector<std::string> inOrder = RecordsOf("Scores.txt");
+    std::vector<std::string> reversed(inOrder.rbegin(), inOrder.rend());
+    std::vector<std::string> unknown;
+    size_t bytes = 0;
+    for (int serial = 0;; ++serial) {
+        char record[96];
+        std::snprintf(record, sizeof record, "A title no chart has %07d\n01/01/2005\n%d\n----------\n", serial, serial % 900);
+        if (bytes + std::strlen(record) > size_t(MaxScoreFileSize))
+            break;
+        bytes += std::strlen(record);
+        unknown.push_back(record);
+    }
+    WriteRecords("size-empty", {});
+    WriteRecords("size-title-order", inOrder);
+    WriteRecords("size-reverse-order", reversed);
+    WriteRecords("size-unknown-titles", unknown);
+    static const Named Sizes[] = {
+        {"no-scores", "No Scores.txt"},
+        {"size-empty", "An empty Scores.txt"},
+        {"size-title-order", "Every chart scored, in title order"},
+        {"size-reverse-order", "Every chart scored, in reverse title order"},
+        {"size-unknown-titles", "2 MiB of titles no chart has (the largest file read)"},
+    };
+    std::vector<std::string> &lines = SizeRows;
+    lines.push_back("| Start of the program, exec to first painted frame | Scores.txt | Instructions | Beyond no file | Per KiB of the file |");
+    lines.push_back("|---|---:|---:|---:|---:|");
+    double none = 0;
+    for (const Named &size : Sizes) {
+        Samples counts;
+        for (int padding : {0, 32, 64})
+            counts.values.push_back(CountInstructions("program", padding, size.key));
+        const double instructions = counts.Median();
+        if (none == 0)
+            none = instructions;
+        const long long fileBytes = FileSize(std::string(size.key) + "/Scores.txt");
+        lines.push_back(Cells({size.says, Printed("%.0f bytes", double(fileBytes)), Printed("%.2f M", instructions / 1e6),
+                               Printed("%+.2f M", (instructions - none) / 1e6),
+                               fileBytes > 0 ? Printed("%.0f", (instructions - none) / (double(fileBytes) / 1024)) : "-"}));
+    }
+    lines.push_back("\nInstructions: callgrind --fair-sched=yes over the whole start, median of 3 environment sizes.");
+}
+
+// ---- the interactions as the player feels them, each with its repaint (bench/play.cpp)
+
+constexpr int PlayRuns = 200;
+constexpr int CountedPlayRuns = 20;  // under callgrind, some 50 times slower
+constexpr int CompareSessions = 21;
+constexpr double FrameMs = 1000.0 / 60;
+constexpr const char *PlayFolder = "plays";
+
+std::string SiblingProgram(const char *name)
+{
+    const std::string program = FirstFrameProgram();
+    return program.substr(0, program.rfind('/') + 1) + name;
+}
+
+// Runs the command to its end and returns what it printed; fails the bench when it fails.
+std::string Output(std::vector<std::string> command, const char *folder)
+{
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0)
+        Fail("pipe");
+    const pid_t pid = Spawn(command, output[1], 0, folder);
+    close(output[1]);
+    const std::string text = ReadToEnd(output[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Fail("the run of " + command[0] + " " + command.back() + " failed");
+    return text;
+}
+
+// "NAME MS" lines, as brisko_play prints them.
+double Reported(const std::string &text, const std::string &name)
+{
+    const size_t at = text.find(name + " ");
+    if (at == std::string::npos)
+        Fail("brisko_play reported no " + name);
+    return std::atof(text.c_str() + at + name.size() + 1);
+}
+
+// The instructions of each interaction: callgrind collects only the plays and dumps a profile
+// for each interaction, named after it, with the sum of its runs.
+std::vector<std::pair<std::string, double>> CountPlays()
+{
+    char here[4096];
+    if (getcwd(here, sizeof here) == nullptr)
+        Fail("getcwd");
+    const std::string profile = std::string(here) + "/callgrind.play";
+    Output({"valgrind", "--tool=callgrind", "--fair-sched=yes", "--collect-atstart=no",
+            "--callgrind-out-file=" + profile, SiblingProgram("brisko_play"), "plays", std::to_string(CountedPlayRuns)},
+           PlayFolder);
+    std::vector<std::pair<std::string, double>> counts;
+    for (int dump = 1;; ++dump) {
+        const std::string file = profile + "." + std::to_string(dump);
+        FILE *stream = std::fopen(file.c_str(), "r");
+        if (stream == nullptr)
+            break;
+        std::string name;
+        double total = -1;
+        char line[512];
+        while (std::fgets(line, sizeof line, stream) != nullptr) {
+            unsigned long long count = 0;
+            char trigger[128];
+            if (std::sscanf(line, "desc: Trigger: Client Request: %127s", trigger) == 1)
+                name = trigger;
+            if (std::sscanf(line, "summary: %llu", &count) == 1)
+                total = double(count);
+        }
+        std::fclose(stream);
+        std::remove(file.c_str());
+        counts.emplace_back(name, name == "first-compare" ? total : total / CountedPlayRuns);
+    }
+    std::remove(profile.c_str());
+    return counts;
+}
+
+void BenchPlays()
+{
+    // The plays insert scores: they start from a copy of the score file, beside the rival's
+    // file, another player's with every chart scored.
+    if (std::system("mkdir -p plays && cp Scores.txt plays/Scores.txt && cp Scores.txt plays/Rival.txt") != 0)
+        Fail("cannot make the plays' folder");
+    const std::vector<std::pair<std::string, double>> counts = CountPlays();
+    const auto count = [&counts](const std::string &name) {
+        for (const auto &[play, instructions] : counts)
+            if (play == name)
+                return instructions;
+        Fail("no count of " + name);
+    };
+    const std::string walls = Output({SiblingProgram("brisko_play"), "plays", std::to_string(PlayRuns)}, PlayFolder);
+    Samples first, later;
+    for (int session = 0; session < CompareSessions; ++session) {
+        const std::string text = Output({SiblingProgram("brisko_play"), "first"}, PlayFolder);
+        first.values.push_back(Reported(text, "first-compare"));
+        later.values.push_back(Reported(text, "later-compare"));
+    }
+    static const Named Plays[] = {
+        {"keystroke", "Keystroke in an entry field ('1' and Backspace by turns)"},
+        {"header-sort", "Header sort (Rank and % by turns)"},
+        {"insert", "Insert, with its synced save"},
+        {"file-print", "File Print"},
+        {"full-compare", "Compare a full rival file, after the first (click, name, Enter, the list refilled)"},
+        {"later-compare", "Compare after the first, click to the dialog's first frame"},
+    };
+    std::vector<std::string> &lines = PlayRows;
+    lines.push_back("| Interaction, handler and repaint | Instructions | Wall, median | Of a 60 Hz frame | Budget | Within budget |");
+    lines.push_back("|---|---:|---:|---:|---|---|");
+    for (const Named &play : Plays) {
+        const double ms = Reported(walls, play.key);
+        lines.push_back(Cells({play.says, Printed("%.2f M", count(play.key) / 1e6), Printed("%.2f ms", ms),
+                               Printed("%.0f %%", ms / FrameMs * 100), "-", "(reported)"}));
+    }
+    const bool within = first.Median() < FrameMs;
+    PlaysWithin = within;
+    lines.push_back(Cells({Printed("**Compare, the first of a session**, click to the dialog's first frame (wall: median of "
+                                   "%.0f sessions; a later one in them: %.2f ms)",
+                                   CompareSessions, later.Median()),
+                           Printed("%.2f M", count("first-compare") / 1e6), Printed("%.2f ms", first.Median()),
+                           Printed("%.0f %%", first.Median() / FrameMs * 100), Printed("median < %.1f ms", FrameMs),
+                           Verdict(within)}));
+    lines.push_back(Printed("\nInstructions: callgrind --fair-sched=yes, collecting the plays alone, the mean of %.0f plays "
+                            "(the first Compare: one, after the window has been idle); wall: median of %.0f plays, "
+                            "on the same display as the starts.",
+                            CountedPlayRuns, PlayRuns));
+}
+
+// ---- a cold start: the page cache dropped before each start, where the machine allows it
+
+constexpr int ColdRounds = 11;
+
+bool DropPageCache()
+{
+    sync();
+    const int file = open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    const bool dropped = write(file, "3", 1) == 1;
+    close(file);
+    return dropped;
+}
+
+void BenchColdStart()
+{
+    std::vector<std::string> &lines = ColdRows;
+    if (!DropPageCache()) {
+        lines.push_back(std::string("Cold start: not measured, as this machine refuses to drop its page cache "
+                                    "(/proc/sys/vm/drop_caches: ") + std::strerror(errno) +
+                        "); the warm figures are those of the start's table above.");
+        return;
+    }
+    Samples cold[2], warm[2];
+    const char *modes[] = {"program", "texts"};
+    for (int round = 0; round < ColdRounds; ++round) {
+        for (int window = 0; window < 2; ++window) {
+            if (!DropPageCache())
+                Fail("the page cache could be dropped once, then no more");
+            cold[window].values.push_back(RunStart(modes[window]).wholeMs);
+            warm[window].values.push_back(RunStart(modes[window]).wholeMs);
+        }
+    }
+    lines.push_back("| Start, exec to first painted frame, wall | The program | Same texts, one paintEvent |");
+    lines.push_back("|---|---:|---:|");
+    const auto cell = [](const Samples &samples) {
+        return Printed("%.1f ms (%.1f to %.1f)", samples.Median(), samples.Quantile(0.25), samples.Quantile(0.75));
+    };
+    lines.push_back(Cells({Printed("Cold: the page cache dropped before each start, median (quartiles) of %.0f", ColdRounds),
+                           cell(cold[0]), cell(cold[1])}));
+    lines.push_back(Cells({"Warm: the same start right after each cold one", cell(warm[0]), cell(warm[1])}));
 }
 
 // ---- the scoring core alone
@@ -604,6 +896,10 @@ int main(int argc, char *argv[])
     BenchSorts();
     WriteScoreFile(pristine);
     BenchStart();
+    if (std::getenv("BRISKO_BENCH_COLD") != nullptr)
+        BenchColdStart();
+    BenchScoreFileSizes();
+    BenchPlays();
     bool journalWithin = true;
     {
         QApplication application(argc, argv);

@@ -7,13 +7,14 @@
 // system's monotonic clock, so the parent can subtract its own reading taken before the exec)
 // and the milliseconds from the construction of the window.
 //
-//   brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame | --stay]
+//   brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame | --stay | --ready]
 //
 // --exit-at-first-frame ends the process right there, printing nothing, for a count of the whole
 // start:
 //   valgrind --tool=callgrind brisko_first_frame texts --exit-at-first-frame
 // Without it the process goes on for 200 ms, so that what the window leaves for after its first
-// frame still counts towards its peak memory. --stay keeps the window open until it is closed,
+// frame still counts towards its peak memory; with --ready it goes on for 3 s more, by when the
+// program has built its comparison dialog while idle. --stay keeps the window open until it is closed,
 // for a screenshot. A "warm-" mode loads the font database before the window is built, which the
 // first text of any window otherwise pays for; that separates what the window itself costs:
 //   valgrind --tool=callgrind --toggle-collect='*ShowFirstFrame*' brisko_first_frame warm-program
@@ -106,13 +107,15 @@ int main(int argc, char *argv[])
     if (warm)
         mode.erase(0, 5);
     if ((mode != "program" && mode != "texts" && mode != "label") || argc > 3 ||
-        (argc == 3 && option != "--exit-at-first-frame" && option != "--stay")) {
-        std::fprintf(stderr, "usage: brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame|--stay]\n");
+        (argc == 3 && option != "--exit-at-first-frame" && option != "--stay" && option != "--ready")) {
+        std::fprintf(stderr, "usage: brisko_first_frame [warm-]program|texts|label [--exit-at-first-frame|--stay|--ready]\n");
         return 2;
     }
     const bool stay = option == "--stay";
+    // a window that never paints ends the run instead of stalling it, even under callgrind on a
+    // busy machine
     if (!stay)
-        alarm(120);  // a window that never paints ends the run instead of stalling it, even under callgrind
+        alarm(600);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(TBK_ControlMain::ApplicationTitle()));
     QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
@@ -131,5 +134,8 @@ int main(int argc, char *argv[])
         return QApplication::exec();
     // What the window leaves for after its first frame still counts towards the peak memory.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(3);
+    while (option == "--ready" && Clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "chart_table.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dp_scoring.h"
@@ -42,12 +44,23 @@ void ClearOwnScore(ChartRecord &chart)
     chart.year = 0;
 }
 
+// A score file names a chart on every record, and one of titles no chart has names none: a
+// search through the whole table for each would cost the file's size times the table's. The
+// table's own order is not quite the titles' byte order, so they are searched in a copy of it.
 ChartRecord *FindChartByName(const char *text)
 {
     if (text == nullptr)
         return nullptr;
-    for (ChartRecord &chart : ChartTable)
-        if (std::strcmp(chart.name, text) == 0)
-            return &chart;
-    return nullptr;
+    static const std::array<ChartRecord *, ChartCount> byTitle = [] {
+        std::array<ChartRecord *, ChartCount> titles{};
+        for (int i = 0; i < ChartCount; ++i)
+            titles[i] = &ChartTable[i];
+        std::sort(titles.begin(), titles.end(),
+                  [](const ChartRecord *a, const ChartRecord *b) { return std::strcmp(a->name, b->name) < 0; });
+        return titles;
+    }();
+    const auto found = std::lower_bound(byTitle.begin(), byTitle.end(), text, [](const ChartRecord *chart, const char *title) {
+        return std::strcmp(chart->name, title) < 0;
+    });
+    return found != byTitle.end() && std::strcmp((*found)->name, text) == 0 ? *found : nullptr;
 }

@@ -133,6 +133,20 @@ private slots:
                 QCOMPARE(QColor(list.pixel(x, y)), view->palette().color(QPalette::Active, QPalette::Base));
     }
 
+    // The header is measured once; a font of another size measures it anew.
+    void headerFollowsItsFont()
+    {
+        f().Open();
+        QHeaderView *header = f().List()->header();
+        const int height = header->height();
+        QFont larger = header->font();
+        larger.setPixelSize(QFontInfo(larger).pixelSize() * 2);
+        header->setFont(larger);
+        QTRY_VERIFY(header->height() > height + 5);
+        header->setFont(f().List()->font());
+        QTRY_COMPARE(header->height(), height);
+    }
+
     void storedLossAboveMaxDpShowsItsValue()
     {
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord(".59", "06/09/2005", 9999)));

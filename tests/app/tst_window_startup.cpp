@@ -265,9 +265,25 @@ private slots:
         QCOMPARE(f().errors, QStringList({shown}));
     }
 
+    void openDialogConfiguration_data()
+    {
+        QTest::addColumn<bool>("idleFirst");
+        QTest::newRow("Compare right after the first frame, the dialog still in parts") << false;
+        QTest::newRow("Compare once the window has been idle") << true;
+    }
+
     void openDialogConfiguration()
     {
+        QFETCH(bool, idleFirst);
         f().Open();
+        if (idleFirst) {
+            // built while idle, and never shown or given the focus meanwhile
+            QTRY_VERIFY(f().window().findChild<QFileDialog *>(QStringLiteral("OpenDialog_Enemy")) != nullptr);
+            QTest::qWait(200);
+            QVERIFY(!f().Find<QFileDialog>("OpenDialog_Enemy")->isVisible());
+            QCOMPARE(f().FocusWidget(), f().List());
+            QCOMPARE(QApplication::activeWindow(), &f().window());
+        }
         QFileDialog *shown = nullptr;
         TBK_ControlMain::SetComparisonFileChooser([&](QFileDialog &dialog, QString &) {
             shown = &dialog;
@@ -283,7 +299,8 @@ private slots:
             QCOMPARE(shown->fileMode(), QFileDialog::ExistingFile);
             QCOMPARE(shown->acceptMode(), QFileDialog::AcceptOpen);
             QCOMPARE(shown->viewMode(), QFileDialog::Detail);
-            QCOMPARE(shown->directory().absolutePath(), QDir::currentPath());
+            if (!idleFirst)  // the process's first dialog; a later one opens where the last one was
+                QCOMPARE(shown->directory().absolutePath(), QDir::currentPath());
         }
         QCOMPARE(f().window().findChildren<QFileDialog *>().size(), 1);  // built once, then reused
         QCOMPARE(f().Find<QFileDialog>("OpenDialog_Enemy"), shown);

@@ -169,6 +169,11 @@ private slots:
         QTest::newRow("prefix of a title is no match") << QByteArray("MAXX") << -1;
         QTest::newRow("title plus more is no match") << QByteArray("ABSOLUTE Challenge") << -1;
         QTest::newRow("empty text") << QByteArray("") << -1;
+        // where the table's order and the titles' byte order part
+        QTest::newRow("before a capital that sorts first") << QByteArray("Marimba Mayhem") << -2;
+        QTest::newRow("after a lower case that sorts last") << QByteArray("MATSURI JAPAN (FROM NONSTOP MEGAMIX) Challenge") << -2;
+        QTest::newRow("next to the last row") << QByteArray("Yo-Yo Orbit") << -2;
+        QTest::newRow("between two titles") << QByteArray("Marimba Mayhen") << -1;
     }
 
     void findChartByName()
