@@ -58,3 +58,12 @@ const char *FileKindText(FileKind kind)
     }
     return "Is not a regular file";
 }
+
+void DescribeTooLarge(char *text, size_t capacity, int64_t size, int64_t bound, const char *what)
+{
+    if (size < 0)
+        std::snprintf(text, capacity, "Is more than %lld bytes long, far more than any %s", static_cast<long long>(bound),
+                      what);
+    else
+        std::snprintf(text, capacity, "Is %lld bytes long, far more than any %s", static_cast<long long>(size), what);
+}

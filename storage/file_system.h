@@ -20,6 +20,10 @@ enum class FileKind : uint8_t { Regular, Directory, NamedPipe, Device, Socket, O
 // "Is a named pipe", "Is a device", ... for what is no regular file.
 const char *FileKindText(FileKind kind);
 
+// Why a file above its bound was not read, into text: its size, or where it grew past the bound
+// as it was read (size -1), the bound; "far more than any <what>".
+void DescribeTooLarge(char *text, size_t capacity, int64_t size, int64_t bound, const char *what);
+
 // Why a save or a print did not reach its file: the errno of the first failure, and a reason
 // for the player in UTF-8 ("Permission denied", "Is a named pipe", "No temporary file could be made in
 // synced: No such file or directory").

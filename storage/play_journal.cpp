@@ -390,12 +390,7 @@ PlayJournalRefusalText DescribeRefusal(const PlayJournalStatus &status)
         std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.kind));
         break;
     case PlayJournalRefusal::TooLarge:
-        if (status.size < 0)
-            std::snprintf(out.text, sizeof out.text, "Is more than %lld bytes long, far more than any play journal",
-                          static_cast<long long>(MaxPlayJournalSize));
-        else
-            std::snprintf(out.text, sizeof out.text, "Is %lld bytes long, far more than any play journal",
-                          static_cast<long long>(status.size));
+        DescribeTooLarge(out.text, sizeof out.text, status.size, MaxPlayJournalSize, "play journal");
         break;
     case PlayJournalRefusal::Unreadable:
         std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));

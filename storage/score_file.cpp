@@ -381,12 +381,7 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
         std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.kind));
         break;
     case ScoreFileRefusal::TooLarge:
-        if (status.size < 0)
-            std::snprintf(out.text, sizeof out.text, "Is more than %lld bytes long, far more than any score file",
-                          static_cast<long long>(MaxScoreFileSize));
-        else
-            std::snprintf(out.text, sizeof out.text, "Is %lld bytes long, far more than any score file",
-                          static_cast<long long>(status.size));
+        DescribeTooLarge(out.text, sizeof out.text, status.size, MaxScoreFileSize, "score file");
         break;
     case ScoreFileRefusal::Unreadable:
         std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));
