@@ -19,6 +19,13 @@ using namespace window_parts;
 
 namespace {
 
+// A pipe, a device or a file too large to be a journal stays so until the player mends it, and
+// is said once.
+bool IsLastingRefusal(PlayJournalRefusal refused)
+{
+    return refused == PlayJournalRefusal::NotRegular || refused == PlayJournalRefusal::TooLarge;
+}
+
 // 2026-12-09T14:03:22+01:00: the offset always in digits, +00:00 included, so that every line
 // reads alike in whatever zone it was played.
 void StampTime(PlayLine &line)
@@ -42,19 +49,6 @@ void StampResult(PlayLine &line, const ChartRecord &chart)
     line.dpLost = chart.dpLost;
     line.percent = ChartPercent(chart);
     std::snprintf(line.rank, sizeof line.rank, "%s", RankName(line.percent));
-}
-
-// What a pipe, a device or a file too large to be a journal makes the append say: it stays so
-// until the player mends it, and is said once.
-// A write past the size limit also fails with EFBIG, but says only the error's own text.
-bool IsLastingRefusal(const SaveFailure &failure)
-{
-    if (failure.error == EFBIG)
-        return std::strcmp(failure.reason, std::strerror(EFBIG)) != 0;
-    for (FileKind kind : {FileKind::Directory, FileKind::NamedPipe, FileKind::Device, FileKind::Socket, FileKind::Other})
-        if (failure.error == EINVAL && std::strcmp(failure.reason, FileKindText(kind)) == 0)
-            return true;
-    return false;
 }
 
 QString DateText(uint8_t day, uint8_t month, uint16_t year)
@@ -113,19 +107,20 @@ bool TBK_ControlMain::AppendPlays(const ScoreFileLock &lock, const PlayLine *lin
     if (unsavedPlays.empty())
         return true;
     SaveFailure failure;
+    PlayJournalRefusal refused = PlayJournalRefusal::None;
     const char *lockRefusal = lock.Refusal();
     if (lockRefusal == nullptr) {
         std::string text;
         char formatted[MaxPlayLineSize];
         for (const PlayLine &kept : unsavedPlays)
             text.append(formatted, FormatPlayLine(kept, formatted));
-        if (AppendPlayLines(text.data(), text.size(), &failure)) {
+        if (AppendPlayLines(text.data(), text.size(), &failure, &refused)) {
             unsavedPlays.clear();
             return true;
         }
     }
     const QString reason = QString::fromUtf8(lockRefusal != nullptr ? lockRefusal : failure.reason);
-    const QString said = PlayFailureMessage(reason, lockRefusal == nullptr && IsLastingRefusal(failure));
+    const QString said = PlayFailureMessage(reason, IsLastingRefusal(refused));
     if (message != nullptr)
         *message = said;
     return false;

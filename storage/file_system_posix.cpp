@@ -546,7 +546,7 @@ bool AppendTo(int fd, const struct stat &info, const char *text, size_t length, 
 
 }  // namespace
 
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure)
+bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
 {
     char path[PATH_MAX];
     if (!JournalPath(path))
@@ -554,8 +554,11 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure)
     struct stat info;
     PlayJournalStatus status;
     const int fd = OpenJournal(path, O_RDWR | O_APPEND | O_CREAT, info, status);
-    if (fd < 0)
+    if (fd < 0) {
+        if (refused != nullptr)
+            *refused = status.refusal;
         return RefuseAppend(status, failure);
+    }
     const bool appended = AppendTo(fd, info, text, length, failure);
     if (!CloseChecked(fd) && appended)
         return Fail(failure, errno);

@@ -677,7 +677,7 @@ bool AppendTo(HANDLE file, LONGLONG size, const char *text, size_t length, SaveF
 }  // namespace
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end, whoever wrote last.
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure)
+bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
 {
     WidePath path;
     if (!JournalPath(path))
@@ -686,8 +686,11 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure)
     LARGE_INTEGER size{};
     HANDLE file = OpenJournal(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                               OPEN_ALWAYS, status, size);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        if (refused != nullptr)
+            *refused = status.refusal;
         return RefuseAppend(status, failure);
+    }
     const bool appended = AppendTo(file, size.QuadPart, text, length, failure);
     CloseHandle(file);
     return appended;

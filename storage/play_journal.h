@@ -96,7 +96,9 @@ PlayJournalRefusalText DescribeRefusal(const PlayJournalStatus &status);
 // crash during an append) gets a line end first, so that the new lines stand on their own. The
 // caller holds the folder's lock. On failure nothing of the text is in the file, as far as the
 // system lets that be known, and failure says why.
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure);
+// refused, when given, is set when the journal itself was refused (what it is, its size):
+// that lasts until the player mends it, where a failed write may not.
+bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused = nullptr);
 
 // What was read of the journal. Kept by the window between reads, so that a journal that only
 // grew is parsed again only past what was parsed before; the bytes are still read and compared
