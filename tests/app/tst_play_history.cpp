@@ -166,9 +166,8 @@ private slots:
         QCOMPARE(rowText(0), "undone 2026-11-03 20:15, restored DP lost 75, 92.50 percent, rank A, Insert undone");
         QCOMPARE(rowText(2), "played 2026-11-01 20:15, Great 75, Good 0, Boo 0, Miss 0, OK 0, DP lost 75, "
                              "92.50 percent, rank A, stored score");
-        const QList<QAccessibleInterface *> header = table->cellAt(0, 6)->tableCellInterface()->columnHeaderCells();
-        QCOMPARE(header.size(), 1);
-        QCOMPARE(header[0]->text(QAccessible::Name), "DP lost");
+        // Asked through the table: a cell's columnHeaderCells() makes header cells that no one frees.
+        QCOMPARE(table->columnDescription(6), "DP lost");
     }
 
     void described_data()
