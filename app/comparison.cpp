@@ -24,15 +24,15 @@
 
 using namespace window_parts;
 
-namespace {
-
-bool ExecFileDialog(QFileDialog &dialog, QString &fileName)
+bool window_parts::ExecFileDialog(QFileDialog &dialog, QString &fileName)
 {
     if (dialog.exec() != QDialog::Accepted)
         return false;
     fileName = dialog.selectedFiles().value(0);
     return true;
 }
+
+namespace {
 
 TBK_ControlMain::FileChooser &FileChooserSlot()
 {

@@ -19,17 +19,9 @@ using namespace window_parts;
 
 namespace {
 
-bool ExecSaveDialog(QFileDialog &dialog, QString &fileName)
-{
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    fileName = dialog.selectedFiles().value(0);
-    return true;
-}
-
 TBK_ControlMain::FileChooser &ExportChooserSlot()
 {
-    static TBK_ControlMain::FileChooser chooser = ExecSaveDialog;
+    static TBK_ControlMain::FileChooser chooser = ExecFileDialog;
     return chooser;
 }
 
@@ -63,7 +55,7 @@ bool WriteExport(const QString &fileName, const ChartOrder &order, const uint32_
 
 void TBK_ControlMain::SetExportFileChooser(FileChooser chooser)
 {
-    ExportChooserSlot() = chooser ? std::move(chooser) : ExecSaveDialog;
+    ExportChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
 }
 
 // Only the hook is made at start; the menu itself waits for its first use.

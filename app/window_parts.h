@@ -19,6 +19,7 @@
 #include "Bk_control_main.h"
 #include "entry_conversion.h"
 
+class QFileDialog;
 class QIcon;
 class QLabel;
 class QPushButton;
@@ -73,6 +74,10 @@ inline QString Decimal(int64_t value)
 {
     return QString::number(value);
 }
+
+// The file dialogs' own answer when no test answers in their place: the chosen name, or false
+// when the player cancels.
+bool ExecFileDialog(QFileDialog &dialog, QString &fileName);
 
 }  // namespace window_parts
 
