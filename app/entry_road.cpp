@@ -301,7 +301,7 @@ QString TBK_ControlMain::SaveScoresAgain()
     QString playFailure;
     if (!AppendPlays(lock, nullptr, &playFailure) && (playFailure.isEmpty() || (scores && lock.Refusal() != nullptr)))
         playFailure = UnsavedText(0, UnsavedPlayCount()).chopped(1);
-    return failure.isEmpty() || playFailure.isEmpty() ? failure + playFailure : failure + QStringLiteral(". ") + playFailure;
+    return SaveMessages(failure, playFailure);
 }
 
 int TBK_ControlMain::UnsavedScoreCount() const

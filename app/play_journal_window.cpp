@@ -152,7 +152,7 @@ QString TBK_ControlMain::SaveWithPlay(const ScoreFileLock &lock, const PlayLine 
     QString playFailure;
     if (!AppendPlays(lock, &line, &playFailure) && lock.Refusal() != nullptr && !failure.isEmpty())
         playFailure = PlayFailureMessage(QString(), false);  // the same reason twice says nothing more
-    return failure.isEmpty() || playFailure.isEmpty() ? failure + playFailure : failure + QStringLiteral(". ") + playFailure;
+    return SaveMessages(failure, playFailure);
 }
 
 // The score the last Insert replaced goes back, saved as an Insert saves. Another writer's

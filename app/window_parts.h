@@ -79,6 +79,13 @@ inline QString Decimal(int64_t value)
 // when the player cancels.
 bool ExecFileDialog(QFileDialog &dialog, QString &fileName);
 
+// What Scores.txt's save and Plays.csv's append said, as one message: either alone, or both as
+// sentences of their own.
+inline QString SaveMessages(const QString &scores, const QString &plays)
+{
+    return scores.isEmpty() || plays.isEmpty() ? scores + plays : scores + QStringLiteral(". ") + plays;
+}
+
 }  // namespace window_parts
 
 template <typename Handler> auto TBK_ControlMain::Guarded(Handler handler)
