@@ -23,11 +23,19 @@ void AtomicFileWriter::Print(const char *format, ...)
         length_ += size_t(written);
 }
 
-bool AtomicFileWriter::Commit(SaveFailure *failure)
+bool AtomicFileWriter::Commit(SaveFailure *failure, const ReplaceCheck &check)
 {
     if (overflow_)
         return SaveFailed(failure, EFBIG);
-    return WriteWholeFile(finalName_, text_, length_, special_, failure);
+    return WriteWholeFile(finalName_, text_, length_, special_, failure, check);
+}
+
+bool ChangedMeanwhile(SaveFailure *failure)
+{
+    SaveFailed(failure, EAGAIN, "Was changed by another program while it was being saved");
+    if (failure != nullptr)
+        failure->changedMeanwhile = true;
+    return false;
 }
 
 bool SaveFailed(SaveFailure *failure, int error, const char *reason)

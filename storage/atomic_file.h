@@ -24,7 +24,8 @@ public:
     void Print(const char *format, ...) __attribute__((format(printf, 2, 3)));
 
     // Writes the text; false, with failure filled in when given, if it did not reach the file.
-    bool Commit(SaveFailure *failure = nullptr);
+    // The check, when given, is asked just before the text takes the file's place.
+    bool Commit(SaveFailure *failure = nullptr, const ReplaceCheck &check = {});
 
 private:
     // Larger than any score or print file (at most 41 KiB and 17 KiB).

@@ -29,8 +29,23 @@ void DescribeTooLarge(char *text, size_t capacity, int64_t size, int64_t bound, 
 // synced: No such file or directory").
 struct SaveFailure {
     int error = 0;
+    bool changedMeanwhile = false;  // the check below said no: the file changed since it was read
     char reason[PATH_MAX + 128] = {};
 };
+
+// Asked at the last moment before the new text takes the file's place (before the rename, or
+// before the first byte of an in-place rewrite): false when the file no longer holds what the
+// text was made from. Nothing is then written, and the failure says changedMeanwhile, so that
+// the caller can merge again and write once more.
+struct ReplaceCheck {
+    bool (*stillAsRead)(void *context) = nullptr;
+    void *context = nullptr;
+
+    bool Holds() const { return stillAsRead == nullptr || stillAsRead(context); }
+};
+
+// The failure behind a check that did not hold.
+bool ChangedMeanwhile(SaveFailure *failure);
 
 // Fills in the failure, when given, with the reason or else the error's own text, and yields
 // false, for a plain "return SaveFailed(...)".
@@ -53,10 +68,12 @@ FILE *OpenRegularFile(const wchar_t *name, ScoreFileStatus &status);
 // Writes text as the whole new content of the named file, so that a reader only ever sees the
 // old or the complete new content, and any failure leaves the old file as it was; see
 // AtomicFileWriter. Each "\n" becomes the system's line end.
-bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
+                    const ReplaceCheck &check = {});
 #ifdef _WIN32
 // The same for a name the player chose in a dialog, as the system's wide calls take it.
-bool WriteWholeFile(const wchar_t *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure);
+bool WriteWholeFile(const wchar_t *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
+                    const ReplaceCheck &check = {});
 #endif
 
 #ifdef _WIN32

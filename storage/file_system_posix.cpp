@@ -260,8 +260,11 @@ int ReserveAndRewrite(int fd, const char *text, size_t length)
 // text is reserved: a full disk then fails before the first byte of the old file changes. The
 // descriptor reads as well: the old text is kept, and the C library reserves room by reading
 // each block where the file system cannot.
-bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFailure *failure)
+bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFailure *failure,
+                    const ReplaceCheck &check)
 {
+    if (!check.Holds())
+        return ChangedMeanwhile(failure);
     const int fd = OpenForWriting(target, O_RDWR);
     if (fd < 0)
         return Fail(failure, errno);
@@ -310,14 +313,14 @@ bool RenameRefused(int error)
 }
 
 bool ReplaceThroughTemporary(const char *target, const struct stat *existing, const char *text, size_t length,
-                             SaveFailure *failure)
+                             SaveFailure *failure, const ReplaceCheck &check)
 {
     char tempName[PATH_MAX];
     const int fd = CreateTemporary(target, tempName);
     if (fd < 0) {
         const int error = errno;
         if (existing != nullptr && FolderRefusesNewFiles(error))
-            return RewriteInPlace(target, text, length, failure);
+            return RewriteInPlace(target, text, length, failure, check);
         char folder[PATH_MAX], shown[PATH_MAX];
         DirectoryOf(target, folder);
         FullPathOf(folder, shown);
@@ -331,6 +334,10 @@ bool ReplaceThroughTemporary(const char *target, const struct stat *existing, co
         error = errno;
     if (!CloseChecked(fd) && error == 0)
         error = errno;
+    if (!inPlace && error == 0 && !check.Holds()) {
+        unlink(tempName);
+        return ChangedMeanwhile(failure);
+    }
     if (!inPlace && error == 0 && std::rename(tempName, target) != 0) {
         error = errno;
         inPlace = existing != nullptr && RenameRefused(error);
@@ -338,7 +345,7 @@ bool ReplaceThroughTemporary(const char *target, const struct stat *existing, co
     if (inPlace || error != 0)
         unlink(tempName);
     if (inPlace)
-        return RewriteInPlace(target, text, length, failure);
+        return RewriteInPlace(target, text, length, failure, check);
     if (error != 0)
         return Fail(failure, error);
     SyncDirectoryOf(target);
@@ -425,7 +432,8 @@ void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
         std::snprintf(folder, sizeof folder, ".");
 }
 
-bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure)
+bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
+                    const ReplaceCheck &check)
 {
     char target[PATH_MAX];
     if (!ResolveTarget(name, target))
@@ -434,7 +442,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     if (stat(target, &existing) != 0) {
         if (errno != ENOENT)
             return Fail(failure, errno);
-        return ReplaceThroughTemporary(target, nullptr, text, length, failure);
+        return ReplaceThroughTemporary(target, nullptr, text, length, failure, check);
     }
     if (!S_ISREG(existing.st_mode)) {
         const bool writeInto = special == SpecialTarget::WriteInto &&
@@ -450,7 +458,7 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
     if (probe < 0)
         return Fail(failure, errno);
     close(probe);
-    return ReplaceThroughTemporary(target, &existing, text, length, failure);
+    return ReplaceThroughTemporary(target, &existing, text, length, failure, check);
 }
 
 // The play journal: only a regular file of at most MaxPlayJournalSize is opened at all, looked

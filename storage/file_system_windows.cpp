@@ -259,8 +259,11 @@ bool MoveTo(HANDLE file, LONGLONG offset)
 // its first byte changed: a full disk leaves it as it was. The old bytes the new text covers are
 // kept, so that a write that fails after all (a file system that grows a file without taking
 // its room) puts them back, with the old length.
-bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure)
+bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure,
+                    const ReplaceCheck &check)
 {
+    if (!check.Holds())
+        return ChangedMeanwhile(failure);
     HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -350,14 +353,14 @@ void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE
 
 // existing: the attributes of the file replaced, or nullptr for a new one.
 bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const char *text, size_t length,
-                             SaveFailure *failure)
+                             SaveFailure *failure, const ReplaceCheck &check)
 {
     WidePath temporary;
     HANDLE file = CreateTemporary(target, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (existing != nullptr && error == ERROR_ACCESS_DENIED)
-            return RewriteInPlace(target, text, length, failure);
+            return RewriteInPlace(target, text, length, failure, check);
         WidePath folder, full;
         FolderOf(target, folder);
         FullWidePathOf(folder, full);
@@ -373,6 +376,10 @@ bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const
     bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
+    if (done && !check.Holds()) {
+        DeleteFileW(temporary);
+        return ChangedMeanwhile(failure);
+    }
     if (done && !MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         done = false;
         error = GetLastError();
@@ -507,15 +514,17 @@ FILE *OpenRegularFile(const wchar_t *wide, ScoreFileStatus &status)
     return stream;
 }
 
-bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure)
+bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
+                    const ReplaceCheck &check)
 {
     WidePath wide;
     if (!Widen(name, wide))
         return Fail(failure, GetLastError());
-    return WriteWholeFile(wide, text, length, special, failure);
+    return WriteWholeFile(wide, text, length, special, failure, check);
 }
 
-bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, SpecialTarget special, SaveFailure *failure)
+bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
+                    const ReplaceCheck &check)
 {
     FileKind kind = FileKind::Other;
     const bool writeInto = special == SpecialTarget::WriteInto;
@@ -529,7 +538,7 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
             return Fail(failure, error);
         WidePath target;
         FollowDanglingLinks(wide, target);
-        return ReplaceThroughTemporary(target, nullptr, text, length, failure);  // a folder that is missing says so
+        return ReplaceThroughTemporary(target, nullptr, text, length, failure, check);  // a folder that is missing says so
     }
     kind = KindOf(look);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -552,7 +561,7 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     if (probe == INVALID_HANDLE_VALUE)
         return Fail(failure, GetLastError());
     CloseHandle(probe);
-    return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure);
+    return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure, check);
 }
 
 void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize])
