@@ -38,6 +38,13 @@ bool ChangedMeanwhile(SaveFailure *failure)
     return false;
 }
 
+bool RefuseOverwriting(SaveFailure *failure, const char *other)
+{
+    char reason[sizeof SaveFailure::reason];
+    std::snprintf(reason, sizeof reason, "Leads to the same file as %s, which it would overwrite", other);
+    return SaveFailed(failure, EINVAL, reason);
+}
+
 bool SaveFailed(SaveFailure *failure, int error, const char *reason)
 {
     if (error == 0)

@@ -85,8 +85,22 @@ void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize]);
 #endif
 
 // A folder as the player knows it, for a message: a relative one joined to the current
-// directory, so that no message names the folder ".".
+// directory, so that no message names the folder ".". Once that directory is removed the
+// system names it no more; the name it had at the last read or save of a file is taken then.
 void FullPathOf(const char *folder, char (&full)[PATH_MAX]);
+
+// Remembers the current directory's full name for FullPathOf. Every read of the score file
+// calls it, the first at start, so that a folder removed later is still named.
+void RememberCurrentDirectory();
+
+// True where writing name would write over other, another of the program's own files: both
+// lead through links to one file (the same device and inode, or the same name where neither
+// exists yet). With onlyWhereOtherIsTheFile, true only where other is that file itself and no
+// link: the file then belongs to other, and a link of name's own to it is the mistake.
+bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile);
+
+// Fills in failure: "Leads to the same file as <other>, which it would overwrite"; yields false.
+bool RefuseOverwriting(SaveFailure *failure, const char *other);
 
 // The folder that holds the file a writer of name writes: through symbolic links, the folder
 // of the file they point at, whether or not that file exists yet; otherwise the folder the

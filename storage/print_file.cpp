@@ -2,6 +2,7 @@
 
 #include "atomic_file.h"
 #include "dp_scoring.h"
+#include "score_file.h"
 #include "score_text.h"
 
 namespace {
@@ -25,6 +26,8 @@ bool WritePrintFile(const ChartOrder *order, SaveFailure *failure)
 {
     if (order == nullptr)
         return false;
+    if (LeadsToFileOf(PrintFileName, ScoreFileName, false))
+        return RefuseOverwriting(failure, ScoreFileName);
     AtomicFileWriter file(PrintFileName, SpecialTarget::WriteInto);
     for (const ChartRecord *chart : *order)
         PrintChartLine(file, *chart);

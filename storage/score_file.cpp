@@ -14,6 +14,7 @@
 #include "atomic_file.h"
 #include "chart_table.h"
 #include "dp_scoring.h"
+#include "print_file.h"
 
 namespace {
 
@@ -446,6 +447,8 @@ bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
 
 bool SaveScoreFile(SaveFailure *failure)
 {
+    if (LeadsToFileOf(ScoreFileName, PrintFileName, true))
+        return RefuseOverwriting(failure, PrintFileName);
     AtomicFileWriter file(ScoreFileName, SpecialTarget::Refuse);
     for (const ChartRecord &chart : ChartTable) {
         file.Print("%s\n", chart.name);

@@ -122,7 +122,7 @@ private slots:
         QTest::newRow("named pipe nobody reads") << QByteArray("fifo") << QByteArray("No program reads from the named pipe");
         QTest::newRow("link to a device node") << QByteArray("device") << QByteArray();
         QTest::newRow("link to a stopped terminal: a second, then said")
-            << QByteArray("stopped-terminal") << QByteArray("The device took nothing more for a second; ");
+            << QByteArray("stopped-terminal") << QByteArray("The device did not take it all within a second; ");
         QTest::newRow("directory") << QByteArray("dir") << QByteArray("Is a directory");
         QTest::newRow("old listing, nothing to write") << QByteArray("null-order") << QByteArray("-");
     }
