@@ -16,6 +16,9 @@
 
 namespace {
 
+// Room for ".old-XXXXXX" in a file name of at most 255 bytes.
+constexpr int ShortenedNameLength = 200;
+
 // Puts back what a rewrite in place changed: the bytes the new text covered and the old length.
 bool PutBack(int fd, const char *old, size_t covered, off_t oldLength)
 {
@@ -28,7 +31,15 @@ bool PutBack(int fd, const char *old, size_t covered, off_t oldLength)
 // refused the temporary: the old bytes the rewrite covers are then kept in memory only.
 bool KeepOldText(int fd, off_t size, const char *target, char (&copy)[PATH_MAX])
 {
-    const int out = CreateOwnFile(target, ".old-", copy);
+    int out = CreateOwnFile(target, ".old-", copy);
+    if (out < 0 && errno == ENAMETOOLONG) {
+        // a name too long for the suffix (why the temporary failed, too): cut to leave it room
+        const char *slash = std::strrchr(target, '/');
+        const int folderLength = slash != nullptr ? int(slash - target) + 1 : 0;
+        char shorter[PATH_MAX];
+        std::snprintf(shorter, sizeof shorter, "%.*s%.*s", folderLength, target, ShortenedNameLength, target + folderLength);
+        out = CreateOwnFile(shorter, ".old-", copy);
+    }
     if (out < 0) {
         copy[0] = 0;
         return false;
