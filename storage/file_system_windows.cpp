@@ -25,7 +25,7 @@ constexpr DWORD WidePathSize = WideFolderSize;
 using WidePath = wchar_t[WidePathSize];
 
 constexpr int TemporaryAttempts = 100;
-// A pipe's reader or a device is given this long to take each piece of the text.
+// A pipe's reader or a device is given this long to take the whole text.
 constexpr DWORD SpecialWaitMilliseconds = 1000;
 // As the system allows: a longer chain of links is a loop.
 constexpr int MaxLinkHops = 63;
@@ -147,9 +147,18 @@ void FolderOf(const wchar_t *path, WidePath &folder)
         std::wcscpy(folder, L".");
         return;
     }
-    const size_t length = size_t(slash - path) + (slash == path ? 1 : 0);
+    // The root keeps its backslash: "E:\", not the volume "E:" (nor "E:" as the drive's current folder).
+    const bool root = slash == path || slash[-1] == L':';
+    const size_t length = size_t(slash - path) + (root ? 1 : 0);
     std::wmemcpy(folder, path, length);
     folder[length] = 0;
+}
+
+// What goes between a folder and a name in it: nothing after a root's own backslash.
+const wchar_t *Joint(const wchar_t *folder)
+{
+    const size_t length = std::wcslen(folder);
+    return length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/') ? L"" : L"\\";
 }
 
 // The file a name stands for, through links (where Windows has them), when it exists.
@@ -159,9 +168,10 @@ bool FinalPathOf(HANDLE file, WidePath &target)
     return length > 0 && length < WidePathSize;
 }
 
-// Writes one piece; a pipe or a device (overlapped handles) gets SpecialWaitMilliseconds to
-// take it. A write that takes less than it was given without an error found a full disk.
-bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped)
+// Writes one piece; a pipe or a device (overlapped handles) gets what is left until the
+// deadline (GetTickCount64) to take it. A write that takes less than it was given without an
+// error found a full disk.
+bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped, ULONGLONG deadline)
 {
     DWORD written = 0;
     if (!overlapped) {
@@ -174,7 +184,9 @@ bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped)
             return false;
         bool done = WriteFile(file, piece, size, &written, &pending) != FALSE;
         if (!done && GetLastError() == ERROR_IO_PENDING) {
-            if (WaitForSingleObject(pending.hEvent, SpecialWaitMilliseconds) != WAIT_OBJECT_0)
+            const ULONGLONG now = GetTickCount64();
+            const DWORD left = now < deadline ? DWORD(deadline - now) : 0;
+            if (WaitForSingleObject(pending.hEvent, left) != WAIT_OBJECT_0)
                 CancelIoEx(file, &pending);
             done = GetOverlappedResult(file, &pending, &written, TRUE) != FALSE;
             if (!done && GetLastError() == ERROR_OPERATION_ABORTED)
@@ -195,11 +207,12 @@ bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped)
 
 bool WriteTranslated(HANDLE file, const char *text, size_t length, bool overlapped = false, size_t *done = nullptr)
 {
+    const ULONGLONG deadline = GetTickCount64() + SpecialWaitMilliseconds;
     char piece[TranslatedPieceSize];
     size_t used = 0;
     for (size_t i = 0; i <= length; ++i) {
         if (i == length || used + 2 > sizeof piece) {
-            if (used > 0 && !WritePiece(file, piece, DWORD(used), overlapped))
+            if (used > 0 && !WritePiece(file, piece, DWORD(used), overlapped, deadline))
                 return false;
             if (done != nullptr)
                 *done = i;
@@ -223,8 +236,8 @@ size_t TranslatedLength(const char *text, size_t length)
 }
 
 // A pipe or a device takes the text as it comes, as opening it for writing always did; the open
-// itself never waits for a pipe's reader, and a reader that stops taking the text is given a
-// second for each piece, and no more.
+// itself never waits for a pipe's reader, and a reader that takes the text slowly or not at all
+// is given a second for all of it, and no more.
 bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size_t length, SaveFailure *failure)
 {
     HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -242,10 +255,18 @@ bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size
     if (done || error != WAIT_TIMEOUT)
         return done || Fail(failure, error);
     char reason[sizeof SaveFailure::reason];
-    std::snprintf(reason, sizeof reason, "%s took nothing more for a second; %llu of %llu bytes were written",
+    std::snprintf(reason, sizeof reason, "%s did not take it all within a second; %llu of %llu bytes were written",
                   kind == FileKind::NamedPipe ? "The named pipe" : "The device", (unsigned long long)written,
                   (unsigned long long)length);
     return SaveFailed(failure, EAGAIN, reason);
+}
+
+// Backups that go by the archive attribute (xcopy /m, robocopy /m) take the new scores.
+void MarkForBackup(const wchar_t *target)
+{
+    const DWORD attributes = GetFileAttributesW(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0)
+        SetFileAttributesW(target, attributes | FILE_ATTRIBUTE_ARCHIVE);
 }
 
 bool MoveTo(HANDLE file, LONGLONG offset)
@@ -294,6 +315,8 @@ bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, Save
             FlushFileBuffers(file);
     }
     CloseHandle(file);
+    if (done)
+        MarkForBackup(target);
     return done || Fail(failure, error);
 }
 
@@ -325,14 +348,15 @@ HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary)
 }
 
 // The new text takes over the old file's access list and attributes, as ReplaceFileW would
-// carry them over; ReplaceFileW itself is no single step everywhere (under wine a save killed in
+// carry them over (attributes 0: a new file, which takes only the archive attribute);
+// ReplaceFileW itself is no single step everywhere (under wine a save killed in
 // its middle can leave no whole file), while the move that follows is. A file system without
 // access lists (FAT) keeps what it can: that is no failed save.
 void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE temporary)
 {
     PACL access = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(target, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr,
+    if (attributes != 0 && GetNamedSecurityInfoW(target, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr,
                               &descriptor) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
@@ -347,7 +371,7 @@ void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE
     constexpr DWORD Kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};  // times of 0 stay as they are
-    basic.FileAttributes = (attributes & Kept) != 0 ? attributes & Kept : FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = (attributes & Kept) | FILE_ATTRIBUTE_ARCHIVE;  // see MarkForBackup
     SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic);
 }
 
@@ -359,7 +383,7 @@ bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const
     HANDLE file = CreateTemporary(target, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (existing != nullptr && error == ERROR_ACCESS_DENIED)
+        if (existing != nullptr && (error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE))
             return RewriteInPlace(target, text, length, failure, check);
         WidePath folder, full;
         FolderOf(target, folder);
@@ -371,8 +395,7 @@ bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const
                       std::strerror(ErrnoOf(error)));
         return SaveFailed(failure, ErrnoOf(error), reason);
     }
-    if (existing != nullptr)
-        TakeOverAccessAndAttributes(target, *existing, file);
+    TakeOverAccessAndAttributes(target, existing != nullptr ? *existing : 0, file);
     bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
@@ -433,7 +456,7 @@ bool LinkTarget(const wchar_t *name, WidePath &target)
         return std::swprintf(target, WidePathSize, L"%ls", pointed) >= 0;
     WidePath folder;
     FolderOf(name, folder);
-    return std::swprintf(target, WidePathSize, L"%ls\\%ls", folder, pointed) >= 0;
+    return std::swprintf(target, WidePathSize, L"%ls%ls%ls", folder, Joint(folder), pointed) >= 0;
 }
 
 // The name a save writes to: through links whose target does not exist yet, that target, so
@@ -561,8 +584,42 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     if (probe == INVALID_HANDLE_VALUE)
         return Fail(failure, GetLastError());
     CloseHandle(probe);
+    // A file with more names than one keeps them all: a replace would leave the others the old text.
+    if (info.nNumberOfLinks > 1)
+        return RewriteInPlace(target, text, length, failure, check);
     return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure, check);
 }
+
+namespace {
+
+// The same volume and file index: one file, through links and under any name.
+bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOtherIsTheFile)
+{
+    HANDLE mine = OpenToLookAt(name), theirs = OpenToLookAt(other);
+    BY_HANDLE_FILE_INFORMATION mineInfo{}, theirInfo{};
+    bool same = false;
+    if (mine != INVALID_HANDLE_VALUE && theirs != INVALID_HANDLE_VALUE)
+        same = GetFileInformationByHandle(mine, &mineInfo) && GetFileInformationByHandle(theirs, &theirInfo) &&
+               mineInfo.dwVolumeSerialNumber == theirInfo.dwVolumeSerialNumber &&
+               mineInfo.nFileIndexHigh == theirInfo.nFileIndexHigh && mineInfo.nFileIndexLow == theirInfo.nFileIndexLow;
+    for (HANDLE file : {mine, theirs})
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    const DWORD otherItself = GetFileAttributesW(other);
+    return same && (!onlyWhereOtherIsTheFile || (otherItself & FILE_ATTRIBUTE_REPARSE_POINT) == 0);
+}
+
+}  // namespace
+
+bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile)
+{
+    WidePath wideName, wideOther;
+    return Widen(name, wideName) && Widen(other, wideOther) &&
+           LeadsToFileOf(wideName, wideOther, onlyWhereOtherIsTheFile);
+}
+
+// GetFullPathNameW joins names as text, and a removed folder's name with them.
+void RememberCurrentDirectory() {}
 
 void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize])
 {
@@ -609,8 +666,10 @@ bool JournalPath(WidePath &path)
     if (MultiByteToWideChar(CP_UTF8, 0, PlayJournalName, -1, name, 64) <= 0 ||
         length + 1 + std::wcslen(name) >= WidePathSize)
         return false;
-    path[length] = L'\\';
-    std::wcscpy(path + length + 1, name);
+    const size_t joint = std::wcslen(Joint(path));
+    if (joint > 0)
+        path[length] = L'\\';
+    std::wcscpy(path + length + joint, name);
     return true;
 }
 
@@ -688,9 +747,11 @@ bool AppendTo(HANDLE file, LONGLONG size, const char *text, size_t length, SaveF
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end, whoever wrote last.
 bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
 {
-    WidePath path;
+    WidePath path, scores;
     if (!JournalPath(path))
         return SaveFailed(failure, ENAMETOOLONG);
+    if (Widen(ScoreFileName, scores) && LeadsToFileOf(path, scores, false))
+        return RefuseOverwriting(failure, ScoreFileName);
     PlayJournalStatus status;
     LARGE_INTEGER size{};
     HANDLE file = OpenJournal(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,

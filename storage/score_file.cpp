@@ -327,6 +327,8 @@ RecordsRead ReadFile(Open open, LoadMode mode, ScoreFileStatus &status, bool (&n
     if (file == nullptr || !ReadWhole(file, text, status))
         return {};
     const size_t start = StartOfText(text);
+    if (text.length > start && text.bytes[text.length - 1] == '\x1A')
+        --text.length;  // the old end-of-file mark (copy /a, old editors) ends the text
     TextStream in{text.bytes.get() + start, text.bytes.get() + text.length};
     RecordsRead read = ReadRecords(in, mode, named);
     if (read.matched == 0 && HoldsText(text.bytes.get() + start, text.length - start))

@@ -371,9 +371,10 @@ private slots:
     void permissionsOfTheScoreFileAreKept()
     {
 #ifdef _WIN32
-        QVERIFY(SetFileAttributesW(L"Scores.txt", FILE_ATTRIBUTE_HIDDEN));
+        QVERIFY(SetFileAttributesW(L"Scores.txt", FILE_ATTRIBUTE_HIDDEN));  // and no archive attribute
         QVERIFY(SaveScoreFile());
         QVERIFY((GetFileAttributesW(L"Scores.txt") & FILE_ATTRIBUTE_HIDDEN) != 0);
+        QVERIFY((GetFileAttributesW(L"Scores.txt") & FILE_ATTRIBUTE_ARCHIVE) != 0);  // for xcopy /m
         QVERIFY(ReadText(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
 #else
         QVERIFY(chmod(ScoreFileName, 0600) == 0);
@@ -556,6 +557,10 @@ private slots:
     // target is not made yet stays a link while the save makes the target, as on other systems.
     void wideNamesAndDanglingLinks()
     {
+        // a score file in a drive's root is locked through the root folder, not the volume
+        wchar_t root[WideFolderSize];
+        WideFolderWrittenBy("\\\\?\\C:\\brisko-not-made.txt", root);
+        QCOMPARE(QString::fromWCharArray(root), QStringLiteral("\\\\?\\C:\\"));
         const QString folder = QStringLiteral("\u30b9\u30b3\u30a2");  // Katakana: in no Western code page
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(QDir::setCurrent(folder));

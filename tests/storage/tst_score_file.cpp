@@ -316,6 +316,7 @@ private slots:
         QTest::newRow("records removed whole are removed") << absolute << none << 0 << false << QList<int>{5, 658, 550};
         QTest::newRow("separator without a line end is whole")
             << whole.chopped(1) << none << 0 << false << QList<int>{5, 7, 550};
+        QTest::newRow("a final Ctrl+Z, the old end-of-file mark, ends it") << whole + "\x1A" << none << 0 << false << QList<int>{5, 7, 550};
         QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 658, 550};
         QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 550};
         QTest::newRow("still cut in a date: the charts it does not name keep theirs")
