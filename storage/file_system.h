@@ -1,7 +1,8 @@
 #pragma once
 
-// What storage asks of the system, behind one small interface: POSIX in file_system_posix.cpp,
-// Windows in file_system_windows.cpp. The score file's format, the merge and the texts stay
+// What storage asks of the system, behind one small interface: POSIX in file_system_posix.cpp
+// and the *_posix.cpp files beside it (see posix_calls.h), Windows in file_system_windows.cpp.
+// The score file's format, the merge and the texts stay
 // above it, the same on every system.
 
 #include <climits>

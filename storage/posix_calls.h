@@ -1,7 +1,8 @@
 #pragma once
 
 // What the POSIX writer's files share among themselves: file_system_posix.cpp (the replace
-// through a temporary, the reads, the journal), in_place_rewrite_posix.cpp (the rewrite of the
+// through a temporary, the reads), file_names_posix.cpp (links and folders),
+// play_journal_posix.cpp, in_place_rewrite_posix.cpp (the rewrite of the
 // file itself, with a copy of its old text beside it) and file_attributes_posix.cpp (extended
 // attributes and ACLs carried over to the temporary). Not for use above storage.
 
@@ -15,6 +16,10 @@
 
 // The folder part of path: "." for a bare name, "/" for a name in the root.
 void DirectoryOf(const char *path, char (&directory)[PATH_MAX]);
+
+// The file name leads to through symbolic links, whether or not it exists; false, with errno,
+// for a loop or a path too long.
+bool ResolveTarget(const char *name, char (&target)[PATH_MAX]);
 
 // Writes all of text; a pipe or a device that is full is waited for until the deadline (a
 // CLOCK_MONOTONIC time in milliseconds; 0: never waited for), then EAGAIN. What was written
