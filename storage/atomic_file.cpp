@@ -38,6 +38,22 @@ bool ChangedMeanwhile(SaveFailure *failure)
     return false;
 }
 
+bool FailRewrite(SaveFailure *failure, int error, bool damaged, const char *copy)
+{
+    char reason[sizeof SaveFailure::reason];
+    const char *why = std::strerror(error);
+    if (damaged && copy[0] != 0)
+        std::snprintf(reason, sizeof reason, "%s; the file is damaged, and its old text is in %s", why, copy);
+    else if (damaged)
+        std::snprintf(reason, sizeof reason, "%s; the file is damaged, and no copy of its old text could be kept", why);
+    else if (copy[0] != 0)
+        std::snprintf(reason, sizeof reason, "%s; the new text may not have reached the disk, and the old text is in %s",
+                      why, copy);
+    else
+        std::snprintf(reason, sizeof reason, "%s", why);
+    return SaveFailed(failure, error, reason);
+}
+
 bool RefuseOverwriting(SaveFailure *failure, const char *other)
 {
     char reason[sizeof SaveFailure::reason];

@@ -100,6 +100,10 @@ void RememberCurrentDirectory();
 // link: the file then belongs to other, and a link of name's own to it is the mistake.
 bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile);
 
+// Fills in failure for an in-place rewrite that failed: damaged where the old text could not be
+// put back; copy, where not empty, the full path of the copy of the old text kept beside it.
+bool FailRewrite(SaveFailure *failure, int error, bool damaged, const char *copy);
+
 // Fills in failure: "Leads to the same file as <other>, which it would overwrite"; yields false.
 bool RefuseOverwriting(SaveFailure *failure, const char *other);
 

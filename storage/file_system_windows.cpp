@@ -276,77 +276,6 @@ bool MoveTo(HANDLE file, LONGLONG offset)
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
 }
 
-// Only once the file has grown to the new text's length, which takes the room on the disk, is
-// its first byte changed: a full disk leaves it as it was. The old bytes the new text covers are
-// kept, so that a write that fails after all (a file system that grows a file without taking
-// its room) puts them back, with the old length.
-bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure,
-                    const ReplaceCheck &check)
-{
-    if (!check.Holds())
-        return ChangedMeanwhile(failure);
-    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Fail(failure, GetLastError());
-    LARGE_INTEGER oldLength{};
-    const LONGLONG newLength = LONGLONG(TranslatedLength(text, length));
-    if (!GetFileSizeEx(file, &oldLength)) {
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        return Fail(failure, error);
-    }
-    const DWORD covered = DWORD(oldLength.QuadPart < newLength ? oldLength.QuadPart : newLength);
-    const std::unique_ptr<char[]> old(new char[covered + 1]);
-    DWORD got = 0;
-    if (!ReadFile(file, old.get(), covered, &got, nullptr) || got != covered) {
-        const DWORD error = got != covered ? ERROR_READ_FAULT : GetLastError();
-        CloseHandle(file);
-        return Fail(failure, error);
-    }
-    bool done = (oldLength.QuadPart >= newLength || (MoveTo(file, newLength) && SetEndOfFile(file))) &&
-                MoveTo(file, 0) && WriteTranslated(file, text, length) && FlushFileBuffers(file) &&
-                SetEndOfFile(file) && FlushFileBuffers(file);
-    const DWORD error = GetLastError();
-    if (!done) {
-        DWORD written = 0;
-        if (MoveTo(file, 0) && WriteFile(file, old.get(), covered, &written, nullptr) && written == covered &&
-            MoveTo(file, oldLength.QuadPart) && SetEndOfFile(file))
-            FlushFileBuffers(file);
-    }
-    CloseHandle(file);
-    if (done)
-        MarkForBackup(target);
-    return done || Fail(failure, error);
-}
-
-// A name of our own beside the file, made with CREATE_NEW: nothing someone else made is ever
-// followed, written or removed.
-HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary)
-{
-    static const wchar_t Letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    uint64_t state = uint64_t(now.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32);
-    for (int attempt = 0; attempt < TemporaryAttempts; ++attempt) {
-        wchar_t suffix[7];
-        for (wchar_t &letter : suffix) {
-            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-            letter = Letters[(state >> 33) % 62];
-        }
-        suffix[6] = 0;
-        if (std::swprintf(temporary, WidePathSize, L"%ls.tmp-%ls", target, suffix) < 0) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return INVALID_HANDLE_VALUE;
-        }
-        HANDLE file = CreateFileW(temporary, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
-            return file;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
 // The new text takes over the old file's access list and attributes, as ReplaceFileW would
 // carry them over (attributes 0: a new file, which takes only the archive attribute);
 // ReplaceFileW itself is no single step everywhere (under wine a save killed in
@@ -373,6 +302,119 @@ void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE
     FILE_BASIC_INFO basic{};  // times of 0 stay as they are
     basic.FileAttributes = (attributes & Kept) | FILE_ATTRIBUTE_ARCHIVE;  // see MarkForBackup
     SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic);
+}
+
+// A name of our own beside the file, made with CREATE_NEW: nothing someone else made is ever
+// followed, written or removed.
+HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary, const wchar_t *kind = L".tmp-")
+{
+    static const wchar_t Letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    uint64_t state = uint64_t(now.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32);
+    for (int attempt = 0; attempt < TemporaryAttempts; ++attempt) {
+        wchar_t suffix[7];
+        for (wchar_t &letter : suffix) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            letter = Letters[(state >> 33) % 62];
+        }
+        suffix[6] = 0;
+        if (std::swprintf(temporary, WidePathSize, L"%ls%ls%ls", target, kind, suffix) < 0) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE file = CreateFileW(temporary, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// The old text, whole, in a file of our own beside target that takes its access list: kept,
+// flushed, until the new text is on the disk. False where none can be made, such as in the
+// folder that refused the temporary: the old bytes the rewrite covers are then kept in memory.
+bool KeepOldText(HANDLE file, LONGLONG size, const wchar_t *target, DWORD attributes, WidePath &copy)
+{
+    HANDLE out = CreateTemporary(target, copy, L".old-");
+    if (out == INVALID_HANDLE_VALUE) {
+        copy[0] = 0;
+        return false;
+    }
+    TakeOverAccessAndAttributes(target, attributes, out);
+    const std::unique_ptr<char[]> piece(new char[TranslatedPieceSize]);
+    bool kept = MoveTo(file, 0);
+    for (LONGLONG at = 0; kept && at < size;) {
+        DWORD got = 0, written = 0;
+        kept = ReadFile(file, piece.get(), DWORD(TranslatedPieceSize), &got, nullptr) && got > 0 &&
+               WriteFile(out, piece.get(), got, &written, nullptr) && written == got;
+        at += got;
+    }
+    kept = kept && FlushFileBuffers(out);
+    CloseHandle(out);
+    if (!kept) {
+        DeleteFileW(copy);
+        copy[0] = 0;
+    }
+    return MoveTo(file, 0) && kept;
+}
+
+// Only once the file has grown to the new text's length, which takes the room on the disk, is
+// its first byte changed: a full disk leaves it as it was. The old bytes the new text covers are
+// kept, so that a write that fails after all (a file system that grows a file without taking
+// its room) puts them back, with the old length; the whole old text waits beside it as well.
+bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure,
+                    const ReplaceCheck &check)
+{
+    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(failure, GetLastError());
+    LARGE_INTEGER oldLength{};
+    const LONGLONG newLength = LONGLONG(TranslatedLength(text, length));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileSizeEx(file, &oldLength) || !GetFileInformationByHandle(file, &info)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return Fail(failure, error);
+    }
+    WidePath copy;
+    KeepOldText(file, oldLength.QuadPart, target, info.dwFileAttributes, copy);
+    const DWORD covered = DWORD(oldLength.QuadPart < newLength ? oldLength.QuadPart : newLength);
+    const std::unique_ptr<char[]> old(new char[covered + 1]);
+    DWORD got = 0;
+    const bool holds = check.Holds();
+    if (!holds || !ReadFile(file, old.get(), covered, &got, nullptr) || got != covered) {
+        const DWORD error = got != covered ? ERROR_READ_FAULT : GetLastError();
+        CloseHandle(file);
+        if (copy[0] != 0)
+            DeleteFileW(copy);
+        return holds ? Fail(failure, error) : ChangedMeanwhile(failure);
+    }
+    bool done = (oldLength.QuadPart >= newLength || (MoveTo(file, newLength) && SetEndOfFile(file))) &&
+                MoveTo(file, 0) && WriteTranslated(file, text, length) && FlushFileBuffers(file) &&
+                SetEndOfFile(file) && FlushFileBuffers(file);
+    const DWORD error = GetLastError();
+    bool putBack = done;
+    if (!done) {
+        DWORD written = 0;
+        putBack = MoveTo(file, 0) && WriteFile(file, old.get(), covered, &written, nullptr) && written == covered &&
+                  MoveTo(file, oldLength.QuadPart) && SetEndOfFile(file) && FlushFileBuffers(file);
+    }
+    CloseHandle(file);
+    if (copy[0] != 0 && putBack)
+        DeleteFileW(copy);
+    if (done)
+        MarkForBackup(target);
+    if (done)
+        return true;
+    char shown[PATH_MAX] = "";
+    WidePath full;
+    if (!putBack && copy[0] != 0) {
+        FullWidePathOf(copy, full);
+        NarrowForPlayer(full, shown);
+    }
+    return FailRewrite(failure, ErrnoOf(error), !putBack, shown);
 }
 
 // existing: the attributes of the file replaced, or nullptr for a new one.

@@ -101,23 +101,6 @@ void ShownPath(const char *path, char (&shown)[PATH_MAX])
         std::snprintf(shown, sizeof shown, "%s", path);
 }
 
-bool FailRewrite(SaveFailure *failure, const Rewritten &done, const char *copy)
-{
-    char shown[PATH_MAX], reason[sizeof SaveFailure::reason];
-    ShownPath(copy, shown);
-    const char *why = std::strerror(done.error);
-    if (done.damaged && copy[0] != 0)
-        std::snprintf(reason, sizeof reason, "%s; the file is damaged, and its old text is in %s", why, shown);
-    else if (done.damaged)
-        std::snprintf(reason, sizeof reason, "%s; the file is damaged, and no copy of its old text could be kept", why);
-    else if (done.unsynced && copy[0] != 0)
-        std::snprintf(reason, sizeof reason, "%s; the new text may not have reached the disk, and the old text is in %s",
-                      why, shown);
-    else
-        std::snprintf(reason, sizeof reason, "%s", why);
-    return SaveFailed(failure, done.error, reason);
-}
-
 }  // namespace
 
 bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFailure *failure,
@@ -143,5 +126,8 @@ bool RewriteInPlace(const char *target, const char *text, size_t length, SaveFai
         unlink(copy);
     if (!holds)
         return ChangedMeanwhile(failure);
-    return done.error == 0 || FailRewrite(failure, done, keepCopy ? copy : "");
+    char shown[PATH_MAX] = "";
+    if (keepCopy && copy[0] != 0)
+        ShownPath(copy, shown);
+    return done.error == 0 || FailRewrite(failure, done.error, done.damaged, shown);
 }
