@@ -1,7 +1,8 @@
 #pragma once
 
 // What storage asks of the system, behind one small interface: POSIX in file_system_posix.cpp
-// and the *_posix.cpp files beside it (see posix_calls.h), Windows in file_system_windows.cpp.
+// and the *_posix.cpp files beside it (see posix_calls.h), Windows in file_system_windows.cpp
+// and play_journal_windows.cpp (see windows_calls.h).
 // The score file's format, the merge and the texts stay
 // above it, the same on every system.
 

@@ -15,14 +15,10 @@
 #include <aclapi.h>
 #include <winioctl.h>
 
-#include "play_journal.h"
 #include "score_file.h"
+#include "windows_calls.h"
 
 namespace {
-
-// Room for any path the wide calls take, long ones included.
-constexpr DWORD WidePathSize = WideFolderSize;
-using WidePath = wchar_t[WidePathSize];
 
 constexpr int TemporaryAttempts = 100;
 // A pipe's reader or a device is given this long to take the whole text.
@@ -31,46 +27,6 @@ constexpr DWORD SpecialWaitMilliseconds = 1000;
 constexpr int MaxLinkHops = 63;
 // Line ends are written a piece at a time: each "\n" of the text becomes "\r\n".
 constexpr size_t TranslatedPieceSize = 8192;
-
-int ErrnoOf(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_DIRECTORY:
-        return EINVAL;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EIO;
-    }
-}
-
-// Names reach storage as the system's 8-bit text, the ANSI code page, as the C library's fopen
-// takes them; the wide calls take them converted.
-bool Widen(const char *name, WidePath &wide)
-{
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, wide, int(WidePathSize)) > 0;
-}
 
 // For a message, in UTF-8 so that every character of the name survives, and without the
 // "\\?\" prefix that final paths carry.
@@ -96,11 +52,6 @@ void FullWidePathOf(const wchar_t *folder, WidePath &full)
         std::wcscpy(full, folder);
 }
 
-bool Fail(SaveFailure *failure, DWORD error)
-{
-    return SaveFailed(failure, ErrnoOf(error));
-}
-
 // "\\.\" names devices and pipes themselves: nothing there is a file, and opening one may
 // wait or act.
 bool InDeviceNamespace(const wchar_t *name, FileKind &kind)
@@ -110,31 +61,6 @@ bool InDeviceNamespace(const wchar_t *name, FileKind &kind)
     kind = _wcsnicmp(name + 4, L"pipe", 4) == 0 && (name[8] == L'\\' || name[8] == L'/') ? FileKind::NamedPipe
                                                                                          : FileKind::Device;
     return true;
-}
-
-// Opened for a look only: attributes, kind and the final path, links followed.
-HANDLE OpenToLookAt(const wchar_t *name)
-{
-    return CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-FileKind KindOf(HANDLE file)
-{
-    switch (GetFileType(file)) {
-    case FILE_TYPE_CHAR:
-        return FileKind::Device;
-    case FILE_TYPE_PIPE:
-        return FileKind::NamedPipe;
-    case FILE_TYPE_DISK: {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!GetFileInformationByHandle(file, &info))
-            return FileKind::Other;
-        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
-    }
-    default:
-        return FileKind::Other;
-    }
 }
 
 void FolderOf(const wchar_t *path, WidePath &folder)
@@ -152,13 +78,6 @@ void FolderOf(const wchar_t *path, WidePath &folder)
     const size_t length = size_t(slash - path) + (root ? 1 : 0);
     std::wmemcpy(folder, path, length);
     folder[length] = 0;
-}
-
-// What goes between a folder and a name in it: nothing after a root's own backslash.
-const wchar_t *Joint(const wchar_t *folder)
-{
-    const size_t length = std::wcslen(folder);
-    return length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/') ? L"" : L"\\";
 }
 
 // The file a name stands for, through links (where Windows has them), when it exists.
@@ -529,6 +448,96 @@ FILE *RefuseKind(ScoreFileStatus &status, FileKind kind)
 
 }  // namespace
 
+int ErrnoOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        return EINVAL;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EIO;
+    }
+}
+
+bool Widen(const char *name, WidePath &wide)
+{
+    return MultiByteToWideChar(CP_ACP, 0, name, -1, wide, int(WidePathSize)) > 0;
+}
+
+bool Fail(SaveFailure *failure, DWORD error)
+{
+    return SaveFailed(failure, ErrnoOf(error));
+}
+
+HANDLE OpenToLookAt(const wchar_t *name)
+{
+    return CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+FileKind KindOf(HANDLE file)
+{
+    switch (GetFileType(file)) {
+    case FILE_TYPE_CHAR:
+        return FileKind::Device;
+    case FILE_TYPE_PIPE:
+        return FileKind::NamedPipe;
+    case FILE_TYPE_DISK: {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(file, &info))
+            return FileKind::Other;
+        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
+    }
+    default:
+        return FileKind::Other;
+    }
+}
+
+const wchar_t *Joint(const wchar_t *folder)
+{
+    const size_t length = std::wcslen(folder);
+    return length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/') ? L"" : L"\\";
+}
+
+// The same volume and file index: one file, through links and under any name.
+bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOtherIsTheFile)
+{
+    HANDLE mine = OpenToLookAt(name), theirs = OpenToLookAt(other);
+    BY_HANDLE_FILE_INFORMATION mineInfo{}, theirInfo{};
+    bool same = false;
+    if (mine != INVALID_HANDLE_VALUE && theirs != INVALID_HANDLE_VALUE)
+        same = GetFileInformationByHandle(mine, &mineInfo) && GetFileInformationByHandle(theirs, &theirInfo) &&
+               mineInfo.dwVolumeSerialNumber == theirInfo.dwVolumeSerialNumber &&
+               mineInfo.nFileIndexHigh == theirInfo.nFileIndexHigh && mineInfo.nFileIndexLow == theirInfo.nFileIndexLow;
+    for (HANDLE file : {mine, theirs})
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    const DWORD otherItself = GetFileAttributesW(other);
+    return same && (!onlyWhereOtherIsTheFile || (otherItself & FILE_ATTRIBUTE_REPARSE_POINT) == 0);
+}
+
 // The handle is looked at before a byte is read: only a file on a disk, and no larger than any
 // score file can be, becomes a stream. The stream reads the bytes as they are, CR LF included,
 // as on every other system.
@@ -632,27 +641,6 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure, check);
 }
 
-namespace {
-
-// The same volume and file index: one file, through links and under any name.
-bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOtherIsTheFile)
-{
-    HANDLE mine = OpenToLookAt(name), theirs = OpenToLookAt(other);
-    BY_HANDLE_FILE_INFORMATION mineInfo{}, theirInfo{};
-    bool same = false;
-    if (mine != INVALID_HANDLE_VALUE && theirs != INVALID_HANDLE_VALUE)
-        same = GetFileInformationByHandle(mine, &mineInfo) && GetFileInformationByHandle(theirs, &theirInfo) &&
-               mineInfo.dwVolumeSerialNumber == theirInfo.dwVolumeSerialNumber &&
-               mineInfo.nFileIndexHigh == theirInfo.nFileIndexHigh && mineInfo.nFileIndexLow == theirInfo.nFileIndexLow;
-    for (HANDLE file : {mine, theirs})
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    const DWORD otherItself = GetFileAttributesW(other);
-    return same && (!onlyWhereOtherIsTheFile || (otherItself & FILE_ATTRIBUTE_REPARSE_POINT) == 0);
-}
-
-}  // namespace
-
 bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile)
 {
     WidePath wideName, wideOther;
@@ -694,141 +682,4 @@ void FullPathOf(const char *folder, char (&full)[PATH_MAX])
     }
     FullWidePathOf(wide, wideFull);
     NarrowForPlayer(wideFull, full);
-}
-
-// The play journal: only a file on a disk of at most MaxPlayJournalSize is read or written, and
-// its name stays wide from the folder to the call.
-namespace {
-
-bool JournalPath(WidePath &path)
-{
-    WideFolderWrittenBy(ScoreFileName, path);
-    const size_t length = std::wcslen(path);
-    wchar_t name[64];
-    if (MultiByteToWideChar(CP_UTF8, 0, PlayJournalName, -1, name, 64) <= 0 ||
-        length + 1 + std::wcslen(name) >= WidePathSize)
-        return false;
-    const size_t joint = std::wcslen(Joint(path));
-    if (joint > 0)
-        path[length] = L'\\';
-    std::wcscpy(path + length + joint, name);
-    return true;
-}
-
-HANDLE RefuseJournal(PlayJournalStatus &status, DWORD error)
-{
-    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    status.refusal = missing ? PlayJournalRefusal::Missing : PlayJournalRefusal::Unreadable;
-    status.error = ErrnoOf(error);
-    return INVALID_HANDLE_VALUE;
-}
-
-// Yields the handle, or INVALID_HANDLE_VALUE with status telling why; size is what was opened.
-HANDLE OpenJournal(const wchar_t *path, DWORD access, DWORD disposition, PlayJournalStatus &status,
-                   LARGE_INTEGER &size)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        status.kind = FileKind::Directory;
-        status.refusal = PlayJournalRefusal::NotRegular;
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE file = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return RefuseJournal(status, GetLastError());
-    status.kind = KindOf(file);
-    size.QuadPart = 0;
-    if (status.kind != FileKind::Regular)
-        status.refusal = PlayJournalRefusal::NotRegular;
-    else if (!GetFileSizeEx(file, &size))
-        RefuseJournal(status, GetLastError());
-    else if (size.QuadPart > MaxPlayJournalSize)
-        status.refusal = PlayJournalRefusal::TooLarge;
-    status.size = size.QuadPart;
-    if (status.refusal == PlayJournalRefusal::None)
-        return file;
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
-}
-
-bool AppendTo(HANDLE file, LONGLONG size, const char *text, size_t length, SaveFailure *failure)
-{
-    char last = '\n';
-    if (size > 0) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(size - 1);
-        at.OffsetHigh = DWORD((size - 1) >> 32);
-        DWORD got = 0;
-        if (!ReadFile(file, &last, 1, &got, &at) || got != 1)
-            return Fail(failure, GetLastError());
-    }
-    const std::vector<char> batch = PlayJournalAppendBytes(size, last, text, length, "\r\n");
-    // A full disk fails here, before a byte is written, where the file system reserves room.
-    FILE_ALLOCATION_INFO room{};
-    room.AllocationSize.QuadPart = size + LONGLONG(batch.size());
-    if (!SetFileInformationByHandle(file, FileAllocationInfo, &room, sizeof room)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
-            return Fail(failure, error);
-    }
-    DWORD written = 0;
-    if (!WriteFile(file, batch.data(), DWORD(batch.size()), &written, nullptr))
-        return Fail(failure, GetLastError());
-    if (written < batch.size()) {
-        char reason[sizeof SaveFailure::reason];
-        std::snprintf(reason, sizeof reason, "Only %lu of %zu bytes could be written: %s", (unsigned long)written,
-                      batch.size(), std::strerror(ENOSPC));
-        return SaveFailed(failure, ENOSPC, reason);
-    }
-    return FlushFileBuffers(file) || Fail(failure, GetLastError());
-}
-
-}  // namespace
-
-// FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end, whoever wrote last.
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
-{
-    WidePath path, scores;
-    if (!JournalPath(path))
-        return SaveFailed(failure, ENAMETOOLONG);
-    if (Widen(ScoreFileName, scores) && LeadsToFileOf(path, scores, false))
-        return RefuseOverwriting(failure, ScoreFileName);
-    PlayJournalStatus status;
-    LARGE_INTEGER size{};
-    HANDLE file = OpenJournal(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                              OPEN_ALWAYS, status, size);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (refused != nullptr)
-            *refused = status.refusal;
-        return RefuseAppend(status, failure);
-    }
-    const bool appended = AppendTo(file, size.QuadPart, text, length, failure);
-    CloseHandle(file);
-    return appended;
-}
-
-bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status)
-{
-    status = PlayJournalStatus{};
-    WidePath path;
-    if (!JournalPath(path)) {
-        RefuseJournal(status, ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    LARGE_INTEGER size{};
-    HANDLE file = OpenJournal(path, GENERIC_READ, OPEN_EXISTING, status, size);
-    if (file == INVALID_HANDLE_VALUE && status.refusal == PlayJournalRefusal::Missing)
-        journal = PlayJournal{};
-    if (file == INVALID_HANDLE_VALUE)
-        return status.refusal == PlayJournalRefusal::Missing;
-    const bool read = ReadPlayJournalThrough(journal, status, size.QuadPart, [&](char *into, size_t room) {
-        DWORD got = 0;
-        if (ReadFile(file, into, DWORD(std::min(room, size_t(1) << 30)), &got, nullptr))
-            return int64_t(got);
-        status.error = ErrnoOf(GetLastError());
-        return int64_t(-1);
-    });
-    CloseHandle(file);
-    return read;
 }
