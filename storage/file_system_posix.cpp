@@ -231,7 +231,8 @@ bool FailFolderSync(const char *target, int error, SaveFailure *failure)
     DirectoryOf(target, folder);
     FullPathOf(folder, shown);
     char reason[sizeof SaveFailure::reason];
-    std::snprintf(reason, sizeof reason, "The new text is in place, but the folder %s could not be synced (%s): it may not survive a crash",
+    std::snprintf(reason, sizeof reason,
+                  "The new text is in place, but the folder %s could not be synced (%s): it may not survive a crash",
                   shown, std::strerror(error));
     return SaveFailed(failure, error, reason);
 }
