@@ -185,7 +185,7 @@ void MarkForBackup(const wchar_t *target)
 {
     const DWORD attributes = GetFileAttributesW(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0)
-        SetFileAttributesW(target, attributes | FILE_ATTRIBUTE_ARCHIVE);
+        SetFileAttributesW(target, (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_ARCHIVE);  // "normal": alone only
 }
 
 bool MoveTo(HANDLE file, LONGLONG offset)
