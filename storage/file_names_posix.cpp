@@ -105,15 +105,16 @@ void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
         std::snprintf(folder, sizeof folder, ".");
 }
 
-bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile)
+bool LeadsToFileOf(const char *name, const char *other, bool onlyThroughALinkOfName)
 {
     char mine[PATH_MAX], theirs[PATH_MAX];
-    struct stat mineInfo, theirInfo, otherItself;
+    struct stat mineInfo, theirInfo, nameItself, otherItself;
     if (!ResolveTarget(name, mine) || !ResolveTarget(other, theirs))
         return false;
     const bool bothThere = stat(mine, &mineInfo) == 0 && stat(theirs, &theirInfo) == 0;
     const bool same = bothThere ? mineInfo.st_dev == theirInfo.st_dev && mineInfo.st_ino == theirInfo.st_ino
                                 : std::strcmp(mine, theirs) == 0;
-    return same && (!onlyWhereOtherIsTheFile || (lstat(other, &otherItself) == 0 && !S_ISLNK(otherItself.st_mode)));
+    return same && (!onlyThroughALinkOfName || (lstat(name, &nameItself) == 0 && S_ISLNK(nameItself.st_mode) &&
+                                                lstat(other, &otherItself) == 0 && !S_ISLNK(otherItself.st_mode)));
 }
 

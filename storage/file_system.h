@@ -97,9 +97,10 @@ void RememberCurrentDirectory();
 
 // True where writing name would write over other, another of the program's own files: both
 // lead through links to one file (the same device and inode, or the same name where neither
-// exists yet). With onlyWhereOtherIsTheFile, true only where other is that file itself and no
-// link: the file then belongs to other, and a link of name's own to it is the mistake.
-bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile);
+// exists yet). With onlyThroughALinkOfName, true only where name is a symbolic link and other
+// is that file itself: the file then belongs to other, and name's link to it is the mistake.
+// Two hard links are alike, and then neither owns the file.
+bool LeadsToFileOf(const char *name, const char *other, bool onlyThroughALinkOfName);
 
 // Fills in failure for an in-place rewrite that failed: damaged where the old text could not be
 // put back; copy, where not empty, the full path of the copy of the old text kept beside it.

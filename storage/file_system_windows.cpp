@@ -522,7 +522,7 @@ const wchar_t *Joint(const wchar_t *folder)
 }
 
 // The same volume and file index: one file, through links and under any name.
-bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOtherIsTheFile)
+bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyThroughALinkOfName)
 {
     HANDLE mine = OpenToLookAt(name), theirs = OpenToLookAt(other);
     BY_HANDLE_FILE_INFORMATION mineInfo{}, theirInfo{};
@@ -534,8 +534,11 @@ bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOthe
     for (HANDLE file : {mine, theirs})
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-    const DWORD otherItself = GetFileAttributesW(other);
-    return same && (!onlyWhereOtherIsTheFile || (otherItself & FILE_ATTRIBUTE_REPARSE_POINT) == 0);
+    const auto isLink = [](const wchar_t *path) {
+        const DWORD attributes = GetFileAttributesW(path);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    };
+    return same && (!onlyThroughALinkOfName || (isLink(name) && !isLink(other)));
 }
 
 // The handle is looked at before a byte is read: only a file on a disk, and no larger than any
@@ -641,11 +644,11 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure, check);
 }
 
-bool LeadsToFileOf(const char *name, const char *other, bool onlyWhereOtherIsTheFile)
+bool LeadsToFileOf(const char *name, const char *other, bool onlyThroughALinkOfName)
 {
     WidePath wideName, wideOther;
     return Widen(name, wideName) && Widen(other, wideOther) &&
-           LeadsToFileOf(wideName, wideOther, onlyWhereOtherIsTheFile);
+           LeadsToFileOf(wideName, wideOther, onlyThroughALinkOfName);
 }
 
 // GetFullPathNameW joins names as text, and a removed folder's name with them.

@@ -28,4 +28,4 @@ FileKind KindOf(HANDLE file);
 const wchar_t *Joint(const wchar_t *folder);
 
 // LeadsToFileOf for wide names: the same volume and file index.
-bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyWhereOtherIsTheFile);
+bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyThroughALinkOfName);
