@@ -90,8 +90,9 @@ public:
 
     // From now on a signal that asks the program to end (SIGTERM, SIGHUP, SIGINT) ends it as a
     // session's end without questions does: scores not yet in Scores.txt are saved again
-    // quietly, under the lock, and the event loop stops. The same is done on the way out where
-    // the toolkit ends the program itself (the display's connection broke). SIGPIPE and SIGXFSZ
+    // quietly, under the lock, or else kept in a recovery file, and the event loop stops. The
+    // same is done on the way out where the toolkit ends the program itself (the display's
+    // connection broke). SIGPIPE and SIGXFSZ
     // are ignored: the write fails and the window says why.
     void EndOnSignals();
 
