@@ -102,7 +102,9 @@ void RecoveryFilePath(int slot, char (&path)[PATH_MAX])
     const bool joined = length > 0 && (full[length - 1] == '/' || full[length - 1] == FolderSeparator[0]);
     char file[64];
     std::snprintf(file, sizeof file, RecoveryFileNameFormat, slot + 1);
-    std::snprintf(path, sizeof path, "%s%s%s", full, joined ? "" : FolderSeparator, file);
+    const int written = std::snprintf(path, sizeof path, "%s%s%s", full, joined ? "" : FolderSeparator, file);
+    if (written < 0 || written >= int(sizeof path))
+        std::snprintf(path, sizeof path, "%s", file);  // too long to name whole: the file's own name
 }
 
 bool ParseRecoveryText(const char *text, size_t length, RecoveredScores &recovered)

@@ -53,7 +53,8 @@ bool ParseRecoveryText(const char *text, size_t length, RecoveredScores &recover
 // Removes the files read; false with failure filled in at the first that stays.
 bool RemoveRecoveryFiles(const RecoveredScores &recovered, SaveFailure *failure);
 
-// The full name of a slot's file, UTF-8, for messages; a name too long is cut.
+// The full name of a slot's file, UTF-8, for messages; its own name alone where the whole is too
+// long.
 void RecoveryFilePath(int slot, char (&path)[PATH_MAX]);
 
 // The system's part, in recovery_file_posix.cpp or recovery_file_windows.cpp.
