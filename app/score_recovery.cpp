@@ -58,14 +58,11 @@ void TBK_ControlMain::TakeInRecoveryFiles()
         return;  // the start of almost every window: nothing more than a look at the names
     const ScoreFileLock lock;
     recovered = RecoveredScores{};
-    const bool found = ReadRecoveryFiles(recovered);
-    if (lock.Refusal() == nullptr && !found)
+    if (!ReadRecoveryFiles(recovered))
         return;  // another window took them in meanwhile
-    QString failure;
-    if (lock.Refusal() != nullptr)
-        failure = QString::fromUtf8(lock.Refusal());  // nothing taken in: the next start tries again
-    else
-        failure = SaveRecoveredScores(recovered, lock);
+    // Without the lock nothing is taken in: the next start tries again.
+    const QString failure =
+        lock.Refusal() != nullptr ? QString::fromUtf8(lock.Refusal()) : SaveRecoveredScores(recovered, lock);
     QString message = QStringLiteral("%1 holds scores and plays of a window that could not save them; it stays "
                                      "until they are in their own files: %2")
                           .arg(QString::fromUtf8(recovered.firstPath), failure);
