@@ -13,12 +13,16 @@
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
-//   session_end.cpp           the end asked for by a signal or by the display's loss
+//   session_end.cpp           the end asked for by a signal, by the session or by the display's
+//                             loss, and the save on the way out, which waits for the lock
+//   score_recovery.cpp        the recovery file the save on the way out falls back on, and its
+//                             taking in by the next window
 //   chart_list.cpp            the list and its header: fill, selection, sorting, totals, print
 //   chart_list_model.cpp      the list's cells, made from the chart records as the view asks
 //   chart_cell_painter.cpp    how a cell is drawn
 //   comparison.cpp            Compare and its dialog (built in parts while idle after the first
-//                             frame), Comp. Reset
+//                             frame), Comp. Reset; the file dialogs' end, which leaves the
+//                             player's configuration alone
 //   play_journal_window.cpp   the play journal: the line each Insert appends, lines kept while
 //                             Plays.csv cannot be written, undoing the last Insert
 //   list_menu.cpp             the list's context menu and its keys: history, undo, export
@@ -52,6 +56,7 @@ class QModelIndex;
 class QTreeView;
 class QWindow;
 class ScoreFileLock;
+struct RecoveredScores;
 
 class TBK_ControlMain : public QWidget {
     Q_OBJECT
@@ -85,10 +90,18 @@ public:
 
     // From now on a signal that asks the program to end (SIGTERM, SIGHUP, SIGINT) ends it as a
     // session's end without questions does: scores not yet in Scores.txt are saved again
-    // quietly, under the lock, and the event loop stops. The same is done on the way out where
-    // the toolkit ends the program itself (the display's connection broke). SIGPIPE and SIGXFSZ
+    // quietly, under the lock, or else kept in a recovery file, and the event loop stops. The
+    // same is done on the way out where the toolkit ends the program itself (the display's
+    // connection broke). SIGPIPE and SIGXFSZ
     // are ignored: the write fails and the window says why.
     void EndOnSignals();
+
+    // How long the save on the way out, and the close question's "Save again", wait for another
+    // window's lock: EndingLockWaitMs, as long as the end of a session allows. Tests shorten it.
+    static void SetEndingLockWait(int milliseconds);
+    // The program's exit status: EXIT_FAILURE once scores or plays could not be saved on the way
+    // out (they went into a recovery file, or were lost, and standard error said so), else 0.
+    static int EndStatus();
 
     // The folder of the program's own copy of Liberation Sans, loaded only where no face with the
     // design font's metrics is installed; set before the first window is made.
@@ -172,6 +185,13 @@ private:
     void SessionEnding(QSessionManager &manager);
     void EndWithoutQuestions();
     static void SaveBeforeExit();
+    static int EndingLockWait();
+    bool SaveOnTheWayOut();
+    void KeepInRecoveryFile(const QString &why);
+    void TakeInRecoveryFiles();
+    QString SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock);
+    void StopEndingOnSignals();
+    void DeleteFileDialogs();
 
     void ShowWarningPanel();
     void ShowEntryPanel();

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QTimer>
 #include <QTreeView>
@@ -232,4 +233,23 @@ void TBK_ControlMain::ButtonCompareResetClick()
     UpdateTotals();
     ButtonCompareReset->setEnabled(false);
     Announce(QStringLiteral("comparison ended; percentages and ranks shown"));
+}
+
+// The toolkit's own file dialog writes its history and the last folder it showed into the
+// player's configuration (QtProject.conf) as it is destroyed: a file no part of the program
+// names. While the window's dialogs are destroyed, that configuration is looked for where no
+// folder can ever be made, and its own place is given back at once, so that nothing else moves.
+// On Windows the toolkit keeps it in the registry, which no path moves.
+void TBK_ControlMain::DeleteFileDialogs()
+{
+    if (OpenDialog_Enemy == nullptr && SaveDialog_Export == nullptr)
+        return;
+    const QString configuration =
+        QFileInfo(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName()).absolutePath();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null/none"));
+    delete OpenDialog_Enemy;
+    delete SaveDialog_Export;
+    OpenDialog_Enemy = nullptr;
+    SaveDialog_Export = nullptr;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configuration);
 }

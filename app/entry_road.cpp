@@ -288,13 +288,13 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
                             : QStringLiteral("%1 could not be saved: %2").arg(QString::fromLatin1(ScoreFileName), reason);
 }
 
-// The save of Insert without a new score: under the lock, after reading the file again, and the
-// plays not yet in Plays.csv. Yields the message for a failure of either, as SaveOwnScoreFile
+// The save of Insert without a new score, for closing: under the lock, waited for as on the way
+// out, after reading the file again, and the plays not yet in Plays.csv. Yields the message for a failure of either, as SaveOwnScoreFile
 // does; plays still kept are always said here, where the player asked for them to be written.
 QString TBK_ControlMain::SaveScoresAgain()
 {
     const bool scores = UnsavedScoreCount() != 0;
-    const ScoreFileLock lock;
+    const ScoreFileLock lock(EndingLockWait());
     if (MergeOwnFile())
         ShowMergedScores();
     const QString failure = scores ? SaveOwnScoreFile(lock) : QString();
@@ -317,7 +317,7 @@ int TBK_ControlMain::UnsavedPlayCount() const
 // Closing ends the program, so scores that are not in Scores.txt, and plays that are not in
 // Plays.csv, are asked about first; with everything written nothing is asked and nothing
 // written. Where nothing may be asked (a session that ends without letting programs interact),
-// saving is the one safe answer, and a failure can only go unsaid.
+// saving is the one safe answer, and what it cannot save goes into a recovery file.
 bool TBK_ControlMain::MayClose(bool mayAsk)
 {
     const int unsaved = UnsavedScoreCount();
@@ -325,7 +325,7 @@ bool TBK_ControlMain::MayClose(bool mayAsk)
     if (unsaved == 0 && plays == 0)
         return true;
     if (!mayAsk)
-        return SaveScoresAgain().isEmpty();
+        return SaveOnTheWayOut();
     switch (UnsavedScoresQuestionSlot()(unsaved, plays)) {
     case UnsavedScoresAnswer::SaveAgain: {
         const QString saveFailure = SaveScoresAgain();

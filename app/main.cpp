@@ -175,7 +175,8 @@ int RunWindow()
         if (!WindowWasMade(BK_ControlMain))
             CannotOpenWindow(QStringLiteral("could not connect to display"));
         ReleaseToolkitMessages();
-        QApplication::exec();
+        const int status = QApplication::exec();
+        return status != 0 ? status : TBK_ControlMain::EndStatus();
     } catch (const std::exception &error) {
         ReleaseToolkitMessages();
         TBK_ControlMain::ShowError(QString::fromUtf8(error.what()));

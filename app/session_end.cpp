@@ -14,12 +14,15 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include "score_file.h"
 #include "score_file_lock.h"
 #include "window_parts.h"
 
 namespace {
 
-TBK_ControlMain *endingWindow = nullptr;
+TBK_ControlMain *endingWindow = nullptr;  // cleared as its destructor starts
+int endingLockWaitMs = EndingLockWaitMs;
+int endStatus = 0;
 
 #ifndef _WIN32
 int signalPipe[2] = {-1, -1};
@@ -43,7 +46,6 @@ void NoteEndingSignal(int)
 void TBK_ControlMain::EndOnSignals()
 {
     endingWindow = this;
-    connect(this, &QObject::destroyed, [] { endingWindow = nullptr; });
     // Qt 6.4 ends the program with exit() when the display's connection breaks, inside its event
     // loop with the window still alive: what is missing from Scores.txt is saved on the way out.
     static const bool registered = std::atexit(SaveBeforeExit) == 0;
@@ -69,24 +71,69 @@ void TBK_ControlMain::EndOnSignals()
 #endif
 }
 
+// As the window starts to be destroyed: no save on the way out may reach it from now on, and a
+// signal ends the program as it would without it.
+void TBK_ControlMain::StopEndingOnSignals()
+{
+    if (endingWindow != this)
+        return;
+    endingWindow = nullptr;
+#ifndef _WIN32
+    for (int ending : {SIGTERM, SIGHUP, SIGINT})
+        std::signal(ending, SIG_DFL);
+#endif
+}
+
+void TBK_ControlMain::SetEndingLockWait(int milliseconds)
+{
+    endingLockWaitMs = milliseconds;
+}
+
+int TBK_ControlMain::EndingLockWait()
+{
+    return endingLockWaitMs;
+}
+
+int TBK_ControlMain::EndStatus()
+{
+    return endStatus;
+}
+
 // Also while the close question is open: exit ends every event loop, the question's included.
+// What is not saved by then is in a recovery file, or standard error has said it is lost.
 void TBK_ControlMain::EndWithoutQuestions()
 {
     MayClose(false);
     std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
     unsavedPlays.clear();
-    QCoreApplication::exit(0);
+    QCoreApplication::exit(endStatus);
 }
 
-// Runs inside exit(), where no widget may be touched any more: storage alone.
+// Runs inside exit(), where no widget may be touched any more.
 void TBK_ControlMain::SaveBeforeExit()
 {
-    TBK_ControlMain *window = endingWindow;
-    if (window == nullptr || (window->UnsavedScoreCount() == 0 && window->UnsavedPlayCount() == 0))
-        return;
-    const ScoreFileLock lock;
-    window->MergeOwnFile();
-    if (window->UnsavedScoreCount() != 0)
-        window->SaveOwnScoreFile(lock);
-    window->AppendPlays(lock, nullptr, nullptr);
+    if (endingWindow != nullptr)
+        endingWindow->SaveOnTheWayOut();
+}
+
+// The save of a window that ends without asking: under the lock, waited for as long as the end
+// of a session allows, since another window may be saving at the same logout; what still
+// cannot be saved goes into a recovery file. No widget is touched: this also runs inside exit().
+bool TBK_ControlMain::SaveOnTheWayOut()
+{
+    if (UnsavedScoreCount() == 0 && UnsavedPlayCount() == 0)
+        return true;
+    const ScoreFileLock lock(endingLockWaitMs);
+    MergeOwnFile();
+    const QString failure = UnsavedScoreCount() != 0 ? SaveOwnScoreFile(lock) : QString();
+    AppendPlays(lock, nullptr, nullptr);
+    if (UnsavedScoreCount() == 0 && UnsavedPlayCount() == 0)
+        return true;
+    QString why = failure;
+    if (why.isEmpty())
+        why = QStringLiteral("%1 could not be written").arg(QString::fromLatin1(PlayJournalName)) +
+              (lock.Refusal() != nullptr ? QStringLiteral(": ") + QString::fromUtf8(lock.Refusal()) : QString());
+    KeepInRecoveryFile(why);
+    endStatus = EXIT_FAILURE;
+    return false;
 }

@@ -119,6 +119,7 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     ClearEntryFields();
     InitChartTable(chartOrder);
     LoadOwnScoreFile();
+    TakeInRecoveryFiles();
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
@@ -141,9 +142,11 @@ void TBK_ControlMain::FinishStart()
 
 TBK_ControlMain::~TBK_ControlMain()
 {
+    StopEndingOnSignals();
     // The controls die after this body; none of them may call back into a half-destroyed window.
     for (QObject *child : findChildren<QObject *>())
         child->blockSignals(true);
+    DeleteFileDialogs();
     currentChart = nullptr;
     delete chartOrder;
     chartOrder = nullptr;

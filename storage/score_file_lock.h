@@ -9,10 +9,14 @@
 // lock that belongs to the folder the file really lies in (an flock on the folder on POSIX, a
 // mutex named after the folder's identity on Windows). It leaves no file behind, and the
 // system drops it when the process dies, so a crashed window never blocks another. A window
-// that holds it is waited for a second at most, so that the player is never left hanging.
+// that holds it is waited for a second at most on an Insert, so that the player is never left
+// hanging; on the way out, as long as the end of a session allows.
+constexpr int InsertLockWaitMs = 1000;
+constexpr int EndingLockWaitMs = 10000;
+
 class ScoreFileLock {
 public:
-    ScoreFileLock();
+    explicit ScoreFileLock(int waitMs = InsertLockWaitMs);
     ~ScoreFileLock();
     ScoreFileLock(const ScoreFileLock &) = delete;
     ScoreFileLock &operator=(const ScoreFileLock &) = delete;

@@ -1,5 +1,6 @@
 #include "score_file_lock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -14,12 +15,11 @@
 
 namespace {
 
-constexpr int LockAttempts = 100;
-constexpr long LockRetryNanoseconds = 10 * 1000 * 1000;  // 100 tries of 10 ms: one second
+constexpr int LockRetryMs = 10;
 
 }  // namespace
 
-ScoreFileLock::ScoreFileLock()
+ScoreFileLock::ScoreFileLock(int waitMs)
 {
     // Windows started beside two links to one score file meet at the file itself.
     char folder[PATH_MAX];
@@ -29,9 +29,10 @@ ScoreFileLock::ScoreFileLock()
         CannotLock(folder, std::strerror(errno));
         return;
     }
-    const timespec pause{0, LockRetryNanoseconds};
+    const timespec pause{0, LockRetryMs * 1000L * 1000L};
+    const int attempts = std::max(1, waitMs / LockRetryMs);  // one try even without a wait
     int error = 0;
-    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
             held_ = fd;
             return;

@@ -1,5 +1,6 @@
 #include "score_file_lock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -11,8 +12,7 @@
 
 namespace {
 
-constexpr int LockAttempts = 100;
-constexpr DWORD LockRetryMilliseconds = 10;  // 100 tries of 10 ms: one second
+constexpr int LockRetryMs = 10;
 
 // A directory cannot be locked on Windows, so the lock is a mutex named after the identity of
 // the folder the score file lies in: its volume and its file index, the same whatever path or
@@ -53,7 +53,7 @@ void SystemText(DWORD error, char (&text)[256])
 
 }  // namespace
 
-ScoreFileLock::ScoreFileLock()
+ScoreFileLock::ScoreFileLock(int waitMs)
 {
     wchar_t folder[WideFolderSize];
     WideFolderWrittenBy(ScoreFileName, folder);
@@ -69,8 +69,9 @@ ScoreFileLock::ScoreFileLock()
         return;
     }
     DWORD waited = WAIT_FAILED;
-    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
-        waited = WaitForSingleObject(mutex, LockRetryMilliseconds);
+    const int attempts = std::max(1, waitMs / LockRetryMs);  // one try even without a wait
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        waited = WaitForSingleObject(mutex, DWORD(LockRetryMs));
         if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
             held_ = intptr_t(mutex);
             return;

@@ -1,6 +1,8 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QFileDialog>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <QtGui/private/qguiapplication_p.h>
@@ -47,6 +49,7 @@ class TestWindowCommands : public QObject {
     std::unique_ptr<WindowFixture> fixture_;
     WindowFixture &f() { return *fixture_; }
     QStringList chooserCalls_;
+    QTemporaryDir configuration_;  // the player's configuration folder, this test's own
 
     // The dialog is answered in place of the player; an empty name means Cancel.
     void AnswerDialogWith(const QString &fileName)
@@ -69,6 +72,9 @@ class TestWindowCommands : public QObject {
     QString LastCell(const char *title) { return f().RowTexts(f().RowOf(title)).at(5); }
 
 private slots:
+    // Before the toolkit first looks for its configuration, which it does once a process.
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(configuration_.path())); }
+
     void init()
     {
         fixture_ = std::make_unique<WindowFixture>();
@@ -157,6 +163,13 @@ private slots:
         QCOMPARE(f().FocusName(), QStringLiteral("MemoGreat"));
         QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, CentreOf("ButtonCompareReset"));
         QCOMPARE(LastCaption(), QStringLiteral("%"));
+
+        // the dialog's history and last folder go into no file of the player's
+        const QString settings = QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName();
+        QCOMPARE(settings, configuration_.filePath(QStringLiteral("QtProject.conf")));
+        f().Close();
+        QVERIFY(QDir(configuration_.path()).isEmpty());
+        QCOMPARE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName(), settings);  // put back
     }
 
     void partialFileComparesTheRestAgainstZero()

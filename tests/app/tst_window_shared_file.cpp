@@ -22,10 +22,11 @@
 namespace {
 
 // A second window of the program, in a process of its own, working in the given folder, under
-// a file size limit where one is given. It is ended at the latest when it goes out of scope.
+// a file size limit and with a shorter wait for the lock on its way out where they are given. It
+// is ended at the latest when it goes out of scope.
 class OtherWindow {
 public:
-    explicit OtherWindow(const QString &folder, [[maybe_unused]] int fileSizeLimit = 0)
+    explicit OtherWindow(const QString &folder, [[maybe_unused]] int fileSizeLimit = 0, int endingLockWaitMs = 0)
     {
 #ifndef _WIN32
         if (fileSizeLimit > 0)
@@ -34,7 +35,10 @@ public:
                 setrlimit(RLIMIT_FSIZE, &limit);
             });
 #endif
-        process_.start(QStringLiteral(BRISKO_WINDOW_INSERTER), {folder});
+        QStringList arguments = {folder};
+        if (endingLockWaitMs > 0)
+            arguments << QString::number(endingLockWaitMs);
+        process_.start(QStringLiteral(BRISKO_WINDOW_INSERTER), arguments);
         ready_ = process_.waitForStarted() && Answer() == QLatin1String("ready");
     }
     ~OtherWindow()
@@ -64,14 +68,14 @@ public:
     }
 
 #ifndef _WIN32
-    // True when the signal made the program end by itself, with status 0, within ten seconds.
-    bool EndsOn(int signal)
-    {
-        ::kill(pid_t(process_.processId()), signal);
-        return process_.waitForFinished(10000) && process_.exitStatus() == QProcess::NormalExit &&
-               process_.exitCode() == 0;
-    }
+    void Signal(int signal) { ::kill(pid_t(process_.processId()), signal); }
 #endif
+    // The status the program ended with by itself within fifteen seconds, or -1.
+    int EndStatus()
+    {
+        return process_.waitForFinished(15000) && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QString ErrorText() { return QString::fromUtf8(process_.readAllStandardError()); }
 
 private:
     QProcess process_;
@@ -238,24 +242,30 @@ private slots:
 
 #ifndef _WIN32
     // No signal ends the window with a score unsaved: one that asks the program to end saves it
-    // quietly first, also while the close question is open, and a write past the size limit or
-    // into a pipe whose reader left fails and says so.
+    // quietly first, also while the close question is open, waiting for another window's lock;
+    // past that wait the scores go into a recovery file that the next window takes in. A write
+    // past the size limit or into a pipe whose reader left fails and says so.
     void noSignalLosesAScore_data()
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("step");
         QTest::addColumn<int>("fileSizeLimit");  // room for a score file, not for a listing
         QTest::addColumn<QString>("answer");  // of the step, once the lock is free again
+        QTest::addColumn<int>("lockHeldMs");  // after the signal; -1: past the wait, shortened to 300 ms
         const QString print = QStringLiteral("print");
-        QTest::newRow("SIGTERM: a session without a manager ends") << SIGTERM << QString() << 0 << QString();
-        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP << QString() << 0 << QString();
-        QTest::newRow("SIGINT: Ctrl+C") << SIGINT << QString() << 0 << QString();
+        QTest::newRow("SIGTERM: a session without a manager ends") << SIGTERM << QString() << 0 << QString() << 0;
+        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP << QString() << 0 << QString() << 0;
+        QTest::newRow("SIGINT: Ctrl+C") << SIGINT << QString() << 0 << QString() << 0;
         QTest::newRow("SIGTERM while the close question is open")
-            << SIGTERM << QStringLiteral("close") << 0 << QStringLiteral("asking");
+            << SIGTERM << QStringLiteral("close") << 0 << QStringLiteral("asking") << 0;
+        QTest::newRow("SIGTERM while another window saves for 3 s: waited for")
+            << SIGTERM << QString() << 0 << QString() << 3000;
+        QTest::newRow("SIGTERM while another window keeps the lock: a recovery file")
+            << SIGTERM << QString() << 0 << QString() << -1;
         QTest::newRow("file size limit: no SIGXFSZ")
-            << 0 << print << 14000 << QStringLiteral("OutPrint.txt could not be written: File too large.");
+            << 0 << print << 14000 << QStringLiteral("OutPrint.txt could not be written: File too large.") << 0;
         QTest::newRow("pipe reader gone: no SIGPIPE")
-            << 0 << print << 0 << QStringLiteral("OutPrint.txt could not be written: Broken pipe.");
+            << 0 << print << 0 << QStringLiteral("OutPrint.txt could not be written: Broken pipe.") << 0;
     }
 
     void noSignalLosesAScore()
@@ -264,6 +274,7 @@ private slots:
         QFETCH(QString, step);
         QFETCH(int, fileSizeLimit);
         QFETCH(QString, answer);
+        QFETCH(int, lockHeldMs);
         const QByteArray seed = ScoreRecord(".59", "01/02/2006", 20);
         QVERIFY(WriteBytes(ScoreFileName, seed));
         int reader = -1;
@@ -272,14 +283,14 @@ private slots:
             QVERIFY((reader = open(PrintFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
             QVERIFY(fcntl(reader, F_SETPIPE_SZ, 4096) >= 0);  // the listing then waits for the reader
         }
-        OtherWindow other(f().dir().path(), fileSizeLimit);
+        OtherWindow other(f().dir().path(), fileSizeLimit, lockHeldMs < 0 ? 300 : 0);
         QVERIFY(other.Ready());
-        {
-            LockHolder holder(f().dir().path());
-            QCOMPARE(holder.Answer(), QByteArray("held"));
-            QCOMPARE(other.InsertGreats("ABSOLUTE", 5), LockedMessage);
-            QCOMPARE(ReadBytes(ScoreFileName), seed);
-        }
+        auto holder = std::make_unique<LockHolder>(f().dir().path());
+        QCOMPARE(holder->Answer(), QByteArray("held"));
+        QCOMPARE(other.InsertGreats("ABSOLUTE", 5), LockedMessage);
+        QCOMPARE(ReadBytes(ScoreFileName), seed);
+        if (lockHeldMs == 0)
+            holder.reset();
         if (!step.isEmpty())
             other.Send(step);
         if (reader >= 0) {
@@ -289,10 +300,29 @@ private slots:
         }
         if (!answer.isEmpty())
             QCOMPARE(other.Answer(), answer);
-        if (signal == 0)
+        if (signal == 0) {
             QCOMPARE(other.InsertGreats("1998", 7), QStringLiteral("ok"));  // it lives on, and saves
-        else
-            QVERIFY(other.EndsOn(signal));
+        } else {
+            other.Signal(signal);
+            if (lockHeldMs > 0) {
+                QTest::qWait(lockHeldMs);
+                holder.reset();
+            }
+            QCOMPARE(other.EndStatus(), lockHeldMs < 0 ? 1 : 0);
+        }
+        if (lockHeldMs < 0) {
+            const QString recovery = QDir(f().dir().path()).canonicalPath() + QStringLiteral("/Scores-recovery-1.txt");
+            QVERIFY2(other.ErrorText().contains(QStringLiteral(
+                         "\nbrisko-calculator: Scores.txt could not be saved: Another window kept it locked; 1 score and "
+                         "1 play are kept in %1 until the next window opened there takes them in\n").arg(recovery)),
+                     qPrintable(other.ErrorText()));
+            QCOMPARE(ReadBytes(ScoreFileName), seed);
+            holder.reset();
+            f().Open();  // the next window takes it in, and removes it
+            QVERIFY(!QFile::exists(recovery));
+            QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("5"));
+            QVERIFY(f().errors.isEmpty());
+        }
         const QByteArray file = ReadText(ScoreFileName);
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
         QCOMPARE(StoredDp(file, ".59"), 20);

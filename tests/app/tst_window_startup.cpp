@@ -3,6 +3,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include "recovery_file.h"
 #include "window_fixture.h"
 
 class TestWindowStartup : public QObject {
@@ -74,6 +75,36 @@ private slots:
         f().Close();
         QCOMPARE(f().dir().entries(), QStringList({"Scores.txt"}));
         QCOMPARE(ReadBytes("Scores.txt"), QByteArray("ABSOLUTE\n06/09/2005\n10\n----------\n"));
+    }
+
+    // A window that could not save on its way out left a recovery file: the next window takes it
+    // in, the better score winning, but only together with a save, so that its plays never come
+    // twice.
+    void recoveryFileIsTakenInWithASave()
+    {
+        const QByteArray recovery = QByteArray(RecoveryFileFirstLine) + "\nfor you\n[Scores]\n" +
+                                    ScoreRecord("ABSOLUTE", "09/12/2026", 5) + ScoreRecord(".59", "09/12/2026", 3) +
+                                    "[Plays]\n2026-12-09T19:32:05+00:00,.59,3,0,0,0,0,3,99.45,AA,550,0000-00-00,play\n[End]\n";
+        QVERIFY(WriteBytes("Scores-recovery-2.txt", recovery));
+        QVERIFY(QDir().mkdir("Scores.txt"));  // refused: nothing can be saved
+        f().Open();
+        QTRY_COMPARE(f().errors.size(), 2);
+        QCOMPARE(f().errors.at(1), QDir(f().dir().path()).canonicalPath() +
+                                       "/Scores-recovery-2.txt holds scores and plays of a window that could not save them; it "
+                                       "stays until they are in their own files: Scores.txt could not be saved: Is a directory.");
+        QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("5"));  // waiting in the window too
+        f().Close();
+        QCOMPARE(f().dir().entries(), QStringList({"Scores-recovery-2.txt", "Scores.txt"}));
+        QCOMPARE(ReadBytes("Scores-recovery-2.txt"), recovery);
+
+        QVERIFY(QDir().rmdir("Scores.txt") && WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "01/01/2026", 2)));
+        f().errors.clear();
+        f().Open();
+        QCOMPARE(f().RowTexts(f().RowOf("ABSOLUTE")).at(4), QStringLiteral("2"));
+        QCOMPARE(f().RowTexts(f().RowOf(".59")).at(4), QStringLiteral("3"));
+        QCOMPARE(f().dir().entries(), QStringList({"Plays.csv", "Scores.txt"}));
+        QCOMPARE(WindowFixture::JournalRows().size(), 2);  // the header and the one play
+        QVERIFY(f().errors.isEmpty());
     }
 
     void windowFrame()

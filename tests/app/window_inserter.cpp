@@ -4,7 +4,8 @@
 // input it acts as a player would: "insert <greats> <title>" stores that play, "print" prints,
 // "close" closes the window, whose question about unsaved scores then stays open until a signal
 // ends the program. It answers "ready" once the window is up, then one line a command: "ok" or
-// the messages shown ("asking" for the open question).
+// the messages shown ("asking" for the open question). A second argument shortens the wait for
+// the lock on the way out to that many milliseconds.
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -49,8 +50,10 @@ void Obey(WindowFixture &window, const QString &line)
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    if (argc != 2)
+    if (argc != 2 && argc != 3)
         return 2;
+    if (argc == 3)
+        TBK_ControlMain::SetEndingLockWait(std::atoi(argv[2]));
     WindowFixture window;
     if (!QDir::setCurrent(QString::fromLocal8Bit(argv[1])))  // the shared folder, not the fixture's own
         return 3;

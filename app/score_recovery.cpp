@@ -1,0 +1,106 @@
+#include "Bk_control_main.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+
+#include "recovery_file.h"
+#include "score_file_lock.h"
+#include "window_parts.h"
+
+namespace {
+
+// "2 scores and 1 play", "1 score", "3 plays".
+QString CountText(int scores, int plays)
+{
+    const QString scoreText = scores == 1 ? QStringLiteral("1 score") : QStringLiteral("%1 scores").arg(scores);
+    const QString playText = plays == 1 ? QStringLiteral("1 play") : QStringLiteral("%1 plays").arg(plays);
+    if (plays == 0)
+        return scoreText;
+    return scores == 0 ? playText : scoreText + QStringLiteral(" and ") + playText;
+}
+
+}  // namespace
+
+// On the way out, with nobody left to ask: the scores and plays that reached neither file go
+// into a recovery file beside Scores.txt, and one line on standard error says where, or that
+// they are lost.
+void TBK_ControlMain::KeepInRecoveryFile(const QString &why)
+{
+    const QString what = CountText(UnsavedScoreCount(), UnsavedPlayCount());
+    char path[PATH_MAX];
+    SaveFailure failure;
+    const bool kept = WriteRecoveryFile(unsavedScore, unsavedPlays, path, &failure);
+    const QString line =
+        kept ? QStringLiteral("%1; %2 %3 kept in %4 until the next window opened there takes them in")
+                   .arg(why, what, UnsavedScoreCount() + UnsavedPlayCount() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                        QString::fromUtf8(path))
+             : QStringLiteral("%1; %2 could not be kept in %3 either (%4): they are lost")
+                   .arg(why, what, QString::fromUtf8(path), QString::fromUtf8(failure.reason));
+    std::fprintf(stderr, "brisko-calculator: %s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+    if (!kept)
+        return;
+    std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
+    unsavedPlays.clear();
+}
+
+// A window that could not save on its way out left its scores and plays in recovery files:
+// taken in under the lock, each score unsaved here so that it keeps the better of it and the
+// file's, saved, the plays appended after them, and the files removed only once both are in
+// their own files. Until then the files stay, and the scores wait in the window as well.
+void TBK_ControlMain::TakeInRecoveryFiles()
+{
+    RecoveredScores recovered;
+    if (!ReadRecoveryFiles(recovered))
+        return;  // the start of almost every window: nothing more than a look at the names
+    const ScoreFileLock lock;
+    recovered = RecoveredScores{};
+    if (!ReadRecoveryFiles(recovered))
+        return;  // another window took them in meanwhile
+    // Without the lock nothing is taken in: the next start tries again.
+    const QString failure =
+        lock.Refusal() != nullptr ? QString::fromUtf8(lock.Refusal()) : SaveRecoveredScores(recovered, lock);
+    QString message = QStringLiteral("%1 holds scores and plays of a window that could not save them; it stays "
+                                     "until they are in their own files: %2")
+                          .arg(QString::fromUtf8(recovered.firstPath), failure);
+    SaveFailure removal;
+    if (failure.isEmpty() && RemoveRecoveryFiles(recovered, &removal))
+        return;
+    if (failure.isEmpty())
+        message = QStringLiteral("%1 could not be removed once its scores and plays were saved (%2): remove it, or "
+                                 "the next window appends its plays to %3 again")
+                      .arg(QString::fromUtf8(recovered.firstPath), QString::fromUtf8(removal.reason),
+                           QString::fromLatin1(PlayJournalName));
+    QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
+}
+
+// The recovered scores as unsaved ones of this window, which keep the better of theirs and the
+// file's; then the plays, only once the scores are saved, so that a recovery file that stays
+// never brings its plays twice. Yields what failed.
+QString TBK_ControlMain::SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock)
+{
+    for (int i = 0; i < ChartCount; ++i) {
+        if (!recovered.hasScore[i])
+            continue;
+        ChartRecord &chart = ChartTable[i];
+        chart.dpLost = recovered.dpLost[i];
+        chart.day = recovered.day[i];
+        chart.month = recovered.month[i];
+        chart.year = recovered.year[i];
+        unsavedScore[i] = true;
+    }
+    MergeOwnFile();
+    const QString failure = UnsavedScoreCount() != 0 ? SaveOwnScoreFile(lock) : QString();
+    std::string plays;
+    char line[MaxPlayLineSize];
+    for (const PlayLine &play : recovered.plays)
+        plays.append(line, FormatPlayLine(play, line));
+    SaveFailure journalFailure;
+    if (!failure.isEmpty() || plays.empty() || AppendPlayLines(plays.data(), plays.size(), &journalFailure))
+        return failure;
+    return QStringLiteral("%1 could not be written: %2")
+        .arg(QString::fromLatin1(PlayJournalName), QString::fromUtf8(journalFailure.reason));
+}
