@@ -314,7 +314,7 @@ bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
     // editor left cut) is no reason to drop the chart's score: only another score is.
     bool named[ChartCount];
     const bool namedAChart = LoadScores(OpenNamed, ScoreFileName, LoadMode::Own, status, named) != 0;
-    const bool fileRead = namedAChart && status.refusal == ScoreFileRefusal::None;
+    const bool fileRead = namedAChart && status.refusal == ScoreFileRefusal::None && !status.cut;
     bool changed = false;
     for (int i = 0; i < ChartCount; ++i) {
         ChartRecord &chart = ChartTable[i];

@@ -365,10 +365,10 @@ private slots:
             << whole.chopped(1) << none << 0 << false << QList<int>{5, 7, 40};
         QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 30, 40};
         QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 40};
-        QTest::newRow("still cut in a date: the charts it does not name keep theirs")
-            << absolute + "1998\n01/0" << none << 1 << true << QList<int>{5, 30, 40};
-        QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{5, 7, 40};
-        QTest::newRow("still cut in a title") << absolute + "19" << none << 1 << true << QList<int>{5, 30, 40};
+        QTest::newRow("still cut in a date: every chart keeps the window's")
+            << absolute + "1998\n01/0" << none << 1 << true << QList<int>{20, 30, 40};
+        QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{20, 30, 40};
+        QTest::newRow("still cut in a title") << absolute + "19" << none << 1 << true << QList<int>{20, 30, 40};
     }
 
     void cutFileIsReadAgainAfterAPause()
