@@ -194,6 +194,8 @@ private:
     void DeleteFileDialogs();
 
     void ShowWarningPanel();
+    bool StillAsWarned() const;
+    void ShowStoredMeanwhile();
     void ShowEntryPanel();
     void SetLastColumnCaption(const QString &caption);
     bool FocusNextOnEnter(QKeyEvent *event, QWidget *next);
@@ -215,6 +217,7 @@ private:
         uint8_t day = 0;
         uint8_t month = 0;
         uint16_t year = 0;
+        bool operator==(const ChartScore &) const = default;
     };
     struct UndoableInsert {
         bool valid = false;   // an Insert was stored here
@@ -253,12 +256,16 @@ private:
     std::vector<PlayLine> unsavedPlays;  // not yet in Plays.csv, in the order played
     bool journalRefusalSaid = false;     // why Plays.csv is refused is said once a session
     UndoableInsert lastInsert;
+    uint32_t warnedChart = 0;            // the warning's chart and the score it compared with
+    ChartScore warnedScore;
+    bool scoresMergedOnSave = false;     // the last save met another program's change and merged it
     PlayJournal playJournal;             // as last read, for the history and the export
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;
     QLabel *LabelWarningMessage = nullptr;
     QLabel *LabelWarningContinue = nullptr;
+    QLabel *LabelWarningStored = nullptr;  // the score stored meanwhile, when the warning asks again
     QPushButton *ButtonWarningOK = nullptr;
     QPushButton *ButtonWarningNO = nullptr;
 

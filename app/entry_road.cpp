@@ -127,6 +127,8 @@ bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
     if (currentChart == nullptr)
         return false;
     if (warnIfWorse && currentChart->dpLost < pendingDpLost) {
+        warnedChart = currentChart->index;
+        warnedScore = ScoreOf(*currentChart);
         ShowWarningPanel();
         return false;
     }
@@ -140,7 +142,8 @@ bool TBK_ControlMain::CommitEntry(bool warnIfWorse)
 
 // Scores.txt is read again under the lock on every Insert, whatever its size or times say:
 // another window or an editor may have written it, and it reads in well under a millisecond.
-// The warning then compares with the score as the file has it.
+// The warning then compares with the score as the file has it, and its OK stores only over
+// the score it compared with: another one stored meanwhile is asked about anew.
 void TBK_ControlMain::ButtonInsertClick(QObject *sender)
 {
     if (currentChart == nullptr)
@@ -148,7 +151,10 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
     const ScoreFileLock lock;
     const bool merged = MergeOwnFile();
     PlayLine play = StartPlayLine();  // the score it replaces, as the file has it
-    if (!CommitEntry(sender != nullptr)) {
+    const bool askAgain = sender == nullptr && !StillAsWarned();
+    if (!CommitEntry(sender != nullptr || askAgain)) {
+        if (askAgain)
+            ShowStoredMeanwhile();
         if (merged)
             ShowMergedScores();
         return;
@@ -160,6 +166,8 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
     FillScoreList();
     UpdateTotals();
     const QString failure = SaveWithPlay(lock, play);
+    if (scoresMergedOnSave)
+        ShowMergedScores();
     SelectChartByIndex(index);
     ListViewScores->setFocus(Qt::OtherFocusReason);
     // The score stays in memory and in the list, the play in the window; the next insert, or
@@ -189,6 +197,11 @@ void TBK_ControlMain::BuildWarningPanel()
                                             QStringLiteral("Continue ?"), WindowFont(19, false));
     SetTextColour(LabelWarningContinue, ResultRed);
 
+    LabelWarningStored = MakeControl<QLabel>(PanelWarning, "LabelWarningStored", QRect(16, 240, ClientWidth - 32, 40));
+    LabelWarningStored->setFont(WindowFont(LargePixels, false));
+    LabelWarningStored->setAlignment(Qt::AlignCenter);
+    LabelWarningStored->setWordWrap(true);
+    LabelWarningStored->hide();
     ButtonWarningOK = MakeButton(PanelWarning, "ButtonWarningOK", QRect(259, 195, 75, 25), QStringLiteral("O&K"));
     ButtonWarningNO = MakeButton(PanelWarning, "ButtonWarningNO", QRect(418, 195, 75, 25), QStringLiteral("&Cancel"));
     // A reader announces the panel as an alert and reads its description: the words on the panel.
@@ -210,6 +223,7 @@ void TBK_ControlMain::BuildWarningPanel()
 void TBK_ControlMain::ShowWarningPanel()
 {
     BuildWarningPanel();
+    LabelWarningStored->hide();
     PanelWarning->show();
     PanelInsert->hide();
     ButtonWarningOK->setFocus(Qt::OtherFocusReason);
@@ -217,6 +231,27 @@ void TBK_ControlMain::ShowWarningPanel()
         QAccessibleEvent alert(PanelWarning, QAccessible::Alert);
         QAccessible::updateAccessibility(&alert);
     }
+}
+
+bool TBK_ControlMain::StillAsWarned() const
+{
+    return currentChart->index == warnedChart && ScoreOf(*currentChart) == warnedScore;
+}
+
+// Said on the panel and to a reader: what the player is now asked to store over.
+void TBK_ControlMain::ShowStoredMeanwhile()
+{
+    if (PanelWarning == nullptr || !PanelWarning->isVisible())
+        return;
+    const QString text = QStringLiteral("Meanwhile another window or an editor stored DP lost %1 of %2 for %3 in %4. "
+                                        "This play loses %5.")
+                             .arg(currentChart->dpLost)
+                             .arg(QString::fromLatin1(ListDateText(*currentChart).text), QString::fromUtf8(currentChart->name),
+                                  QString::fromLatin1(ScoreFileName))
+                             .arg(pendingDpLost);
+    SetLabelText(LabelWarningStored, text);
+    LabelWarningStored->show();
+    Announce(text);
 }
 
 void TBK_ControlMain::ShowEntryPanel()
@@ -274,13 +309,14 @@ void TBK_ControlMain::ShowMergedScores()
 // Yields the message for a Scores.txt that was not saved, or nothing when it was.
 QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
 {
+    scoresMergedOnSave = false;
     QString reason;
     SaveFailure failure;
     if (IsRefusal(ownFileStatus))
         reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
     else if (lock.Refusal() != nullptr)
         reason = QString::fromUtf8(lock.Refusal());
-    else if (!SaveScoreFile(&failure))
+    else if (!SaveMergedScoreFile(unsavedScore, ownFileStatus, &failure, scoresMergedOnSave))
         reason = QString::fromUtf8(failure.reason);
     else
         std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
@@ -293,11 +329,13 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
 // does; plays still kept are always said here, where the player asked for them to be written.
 QString TBK_ControlMain::SaveScoresAgain()
 {
-    const bool scores = UnsavedScoreCount() != 0;
     const ScoreFileLock lock(EndingLockWait());
     if (MergeOwnFile())
         ShowMergedScores();
+    const bool scores = UnsavedScoreCount() != 0;  // also those the file lost meanwhile
     const QString failure = scores ? SaveOwnScoreFile(lock) : QString();
+    if (scoresMergedOnSave)
+        ShowMergedScores();
     QString playFailure;
     if (!AppendPlays(lock, nullptr, &playFailure) && (playFailure.isEmpty() || (scores && lock.Refusal() != nullptr)))
         playFailure = UnsavedText(0, UnsavedPlayCount()).chopped(1);
@@ -320,6 +358,7 @@ int TBK_ControlMain::UnsavedPlayCount() const
 // saving is the one safe answer, and what it cannot save goes into a recovery file.
 bool TBK_ControlMain::MayClose(bool mayAsk)
 {
+    MergeOwnFile();  // scores the file lost since the last Insert count as unsaved too
     const int unsaved = UnsavedScoreCount();
     const int plays = UnsavedPlayCount();
     if (unsaved == 0 && plays == 0)

@@ -196,6 +196,8 @@ void TBK_ControlMain::UndoLastInsert()
     FillScoreList();
     UpdateTotals();
     const QString failure = SaveWithPlay(lock, line);
+    if (scoresMergedOnSave)
+        ShowMergedScores();
     SelectChartByIndex(chart.index);
     const bool hadScore = back.day != 0 || back.month != 0 || back.year != 0 || back.dpLost != chart.maxDp;
     Announce(hadScore ? QStringLiteral("Insert undone: %1 back to DP lost %2 of %3")

@@ -1,20 +1,15 @@
 #include "score_file.h"
+#include "score_reading.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <thread>
-#include <utility>
 
-#include "atomic_file.h"
 #include "chart_table.h"
-#include "dp_scoring.h"
-#include "print_file.h"
 
 namespace {
 
@@ -22,27 +17,9 @@ constexpr int LineBufferSize = 128;
 using LineBuffer = char[LineBufferSize];
 constexpr char Separator[] = "----------";
 
-enum class LoadMode { Own, Comparison };
-
-// An editor that saves in place truncates the file and then writes it, most often within a
-// few milliseconds; a file caught in between is read again once after this long.
-constexpr auto PauseBeforeReadingAgain = std::chrono::milliseconds(100);
-
-void SleepBeforeReadingAgain()
-{
-    std::this_thread::sleep_for(PauseBeforeReadingAgain);
-}
-
-void (*PauseBeforeReading)() = SleepBeforeReadingAgain;
-
-// A file's whole text, read at once: nothing is stored from a file that turns out to be too
-// large or unreadable, and a text cut short is read again whole. A score file has at most
-// 40 KiB, so the first piece mostly holds it all.
-struct ScoreText {
-    std::unique_ptr<char[]> bytes;
-    size_t length = 0;
-};
-
+// The whole text at once: nothing is stored from a file that turns out to be too large or
+// unreadable, and a text cut short is read again whole. A score file has at most 40 KiB, so the
+// first piece mostly holds it all. The stamp is taken once the last byte is read.
 bool ReadWhole(FILE *file, ScoreText &text, ScoreFileStatus &status)
 {
     constexpr size_t Bound = size_t(MaxScoreFileSize) + 1;  // a byte more tells a file too large
@@ -64,6 +41,7 @@ bool ReadWhole(FILE *file, ScoreText &text, ScoreFileStatus &status)
         status.size = -1;  // the file grew past the bound as it was read; how far nobody read
         status.refusal = ScoreFileRefusal::TooLarge;
     }
+    text.stamp = StampOf(file);
     std::fclose(file);
     return status.refusal == ScoreFileRefusal::None;
 }
@@ -195,44 +173,6 @@ void StoreDpLost(ChartRecord &chart, const LineBuffer &line, LoadMode mode)
         chart.enemyDpLost = dpLost;
 }
 
-struct OwnScore {
-    uint16_t dpLost;
-    uint8_t day;
-    uint8_t month;
-    uint16_t year;
-};
-
-OwnScore OwnScoreOf(const ChartRecord &chart)
-{
-    return {chart.dpLost, chart.day, chart.month, chart.year};
-}
-
-void PutBack(ChartRecord &chart, const OwnScore &score)
-{
-    chart.dpLost = score.dpLost;
-    chart.day = score.day;
-    chart.month = score.month;
-    chart.year = score.year;
-}
-
-bool operator==(const OwnScore &a, const OwnScore &b)
-{
-    return a.dpLost == b.dpLost && a.day == b.day && a.month == b.month && a.year == b.year;
-}
-
-uint32_t DateKey(const OwnScore &score)
-{
-    return uint32_t(score.year) << 16 | uint32_t(score.month) << 8 | score.day;
-}
-
-// Fewer DP lost wins, a loss above maxDp counting as all of it; on a tie the later date.
-bool IsBetter(const OwnScore &a, const OwnScore &b, uint16_t maxDp)
-{
-    const uint16_t lostA = CappedLoss(maxDp, a.dpLost);
-    const uint16_t lostB = CappedLoss(maxDp, b.dpLost);
-    return lostA != lostB ? lostA < lostB : DateKey(a) > DateKey(b);
-}
-
 // The file is in title order, which is the table's, so a record's chart is mostly the one after
 // the last record's: looked at first, it spares comparing the title with the whole table. The
 // table holds its titles in strict order, each once, so the chart found there is the one the
@@ -246,11 +186,6 @@ ChartRecord *FindChartAfter(int &expected, const char *title)
         expected = int(chart - ChartTable) + 1;
     return chart;
 }
-
-struct RecordsRead {
-    int matched = 0;
-    bool cut = false;  // the text ends inside a record
-};
 
 // The file is read positionally, four lines a record (title, date, DP lost, separator), and
 // never resynchronised on the separator. The text ends cleanly after a whole record, after its
@@ -294,38 +229,19 @@ bool HoldsText(const char *text, size_t length)
     return false;
 }
 
-// What a load may change, put back when a file is read again or refused.
-struct TableFields {
-    OwnScore own[ChartCount];
-    uint16_t enemyDpLost[ChartCount];
+}  // namespace
 
-    TableFields()
-    {
-        for (int i = 0; i < ChartCount; ++i) {
-            own[i] = OwnScoreOf(ChartTable[i]);
-            enemyDpLost[i] = ChartTable[i].enemyDpLost;
-        }
-    }
-
-    void Restore() const
-    {
-        for (int i = 0; i < ChartCount; ++i) {
-            PutBack(ChartTable[i], own[i]);
-            ChartTable[i].enemyDpLost = enemyDpLost[i];
-        }
-    }
-};
-
-// Opens the file on each read: an editor may have replaced it meanwhile.
-template <typename Open>
-RecordsRead ReadFile(Open open, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
+bool ReadScoreText(ScoreFileOpener open, const void *name, ScoreText &text, ScoreFileStatus &status)
 {
     status = {};
+    text = {};
+    FILE *file = open(name, status);
+    return file != nullptr && ReadWhole(file, text, status);
+}
+
+RecordsRead TakeRecords(ScoreText &text, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
+{
     std::fill(std::begin(named), std::end(named), false);
-    ScoreText text;
-    FILE *file = open(status);
-    if (file == nullptr || !ReadWhole(file, text, status))
-        return {};
     const size_t start = StartOfText(text);
     if (text.length > start && text.bytes[text.length - 1] == '\x1A')
         --text.length;  // the old end-of-file mark (copy /a, old editors) ends the text
@@ -336,37 +252,6 @@ RecordsRead ReadFile(Open open, LoadMode mode, ScoreFileStatus &status, bool (&n
     status.cut = read.cut;
     return read;
 }
-
-template <typename Open>
-int Load(Open open, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
-{
-    const TableFields before;
-    RecordsRead read = ReadFile(open, mode, status, named);
-    if (read.cut) {
-        before.Restore();
-        PauseBeforeReading();
-        read = ReadFile(open, mode, status, named);
-    }
-    if (status.refusal != ScoreFileRefusal::None)
-        before.Restore();
-    return read.matched;
-}
-
-int LoadByName(const char *name, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
-{
-    return Load([name](ScoreFileStatus &result) { return OpenRegularFile(name, result); }, mode, status, named);
-}
-
-// A day or month is two characters in the file, so the reader can find "-1" to "-9" there and
-// keeps their low 8 bits, 255 to 247. Printed back as a signed byte such a value reads the same
-// again ("-1"), instead of as "255", whose third digit would shift every later piece of the
-// line; 0 to 99 print exactly as before.
-int DatePieceValue(uint8_t piece)
-{
-    return static_cast<int8_t>(piece);  // 128..255 wrap to -128..-1
-}
-
-}  // namespace
 
 bool IsRefusal(const ScoreFileStatus &status)
 {
@@ -392,6 +277,9 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
     case ScoreFileRefusal::NamesNoChart:
         std::snprintf(out.text, sizeof out.text, "Holds no record of any chart");
         break;
+    case ScoreFileRefusal::StillChanging:
+        std::snprintf(out.text, sizeof out.text, "Was still being written by another program");
+        break;
     }
     return out;
 }
@@ -401,7 +289,11 @@ bool LoadScoreFile(const char *fileName, ScoreFileStatus *status)
     ScoreFileStatus unused;
     bool named[ChartCount];
     const LoadMode mode = fileName == nullptr ? LoadMode::Own : LoadMode::Comparison;
-    return LoadByName(fileName == nullptr ? ScoreFileName : fileName, mode, status != nullptr ? *status : unused, named) != 0;
+    const int matched = LoadScores(OpenNamed, fileName == nullptr ? ScoreFileName : fileName, mode,
+                                   status != nullptr ? *status : unused, named);
+    if (mode == LoadMode::Own)
+        NoteOwnLoad(named);
+    return matched != 0;
 }
 
 #ifdef _WIN32
@@ -409,54 +301,6 @@ bool LoadComparisonFile(const wchar_t *fileName, ScoreFileStatus *status)
 {
     ScoreFileStatus unused;
     bool named[ChartCount];
-    const auto open = [fileName](ScoreFileStatus &result) { return OpenRegularFile(fileName, result); };
-    return Load(open, LoadMode::Comparison, status != nullptr ? *status : unused, named) != 0;
+    return LoadScores(OpenWideNamed, fileName, LoadMode::Comparison, status != nullptr ? *status : unused, named) != 0;
 }
 #endif
-
-void SetPauseBeforeReadingAgain(void (*pause)())
-{
-    PauseBeforeReading = pause != nullptr ? pause : SleepBeforeReadingAgain;
-}
-
-bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status)
-{
-    OwnScore before[ChartCount];
-    for (int i = 0; i < ChartCount; ++i) {
-        before[i] = OwnScoreOf(ChartTable[i]);
-        ClearOwnScore(ChartTable[i]);
-    }
-    // A file that names no chart at all (empty, or caught between an editor's truncation and
-    // its write) is no reason to drop every score either, nor is a file still cut short a
-    // reason to drop the scores of the records it has lost.
-    bool named[ChartCount];
-    const bool namedAChart = LoadByName(ScoreFileName, LoadMode::Own, status, named) != 0;
-    const bool keepAll = !namedAChart || status.refusal != ScoreFileRefusal::None;
-    bool changed = false;
-    for (int i = 0; i < ChartCount; ++i) {
-        ChartRecord &chart = ChartTable[i];
-        const OwnScore fromFile = OwnScoreOf(chart);
-        const bool keepOwn = keepAll || (status.cut && !named[i]) ||
-                             (unsaved[i] && IsBetter(before[i], fromFile, chart.maxDp));
-        if (keepOwn)
-            PutBack(chart, before[i]);
-        else
-            unsaved[i] = false;
-        changed = changed || !(OwnScoreOf(chart) == before[i]);
-    }
-    return changed;
-}
-
-bool SaveScoreFile(SaveFailure *failure)
-{
-    if (LeadsToFileOf(ScoreFileName, PrintFileName, true))
-        return RefuseOverwriting(failure, PrintFileName);
-    AtomicFileWriter file(ScoreFileName, SpecialTarget::Refuse);
-    for (const ChartRecord &chart : ChartTable) {
-        file.Print("%s\n", chart.name);
-        file.Print("%02d/%02d/%04d\n", DatePieceValue(chart.day), DatePieceValue(chart.month), chart.year);
-        file.Print("%d\n", chart.dpLost);
-        file.Print("----------\n");
-    }
-    return file.Commit(failure);
-}

@@ -164,13 +164,15 @@ private slots:
         QCOMPARE(StoredDp(file, "1998"), 7);
         QCOMPARE(StoredDp(file, "5.1.1."), 0);
 
-        // a record the editor removes is gone from the window as well
-        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("5.1.1.", "05/06/2006", 0)));
+        // a file come back smaller (another window's save, a cut copy) removes no score: the
+        // records it lost are written back
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("5.1.1.", "05/06/2006", 0) + ScoreRecord("1998", "00/00/0000", 658)));
         f().InsertGreats(".59", QStringLiteral("3"));
         file = ReadText(ScoreFileName);
-        QCOMPARE(StoredDp(file, "ABSOLUTE"), 622);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
+        QCOMPARE(StoredDp(file, "1998"), 7);
         QCOMPARE(StoredDp(file, ".59"), 3);
-        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("N/A"));
+        QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("5"));
 
         // a file deleted while the window is open is written again, every score in it
         QVERIFY(QFile::remove(ScoreFileName));
@@ -240,7 +242,95 @@ private slots:
         QVERIFY(f().window().close());  // nothing left unsaved
     }
 
+    // Scores a file no longer holds (replaced by a folder, then by another window's save of
+    // one score) stay in the window, are counted by the close question, and are saved again.
+    void scoresTheFileLostCountAsUnsaved()
+    {
+        f().Open();
+        f().InsertGreats("ABSOLUTE", QStringLiteral("10"));
+        f().InsertGreats(".59", QStringLiteral("3"));
+        QVERIFY(QFile::remove(ScoreFileName) && QDir().mkdir(QString::fromLatin1(ScoreFileName)));
+        QList<int> asked;
+        TBK_ControlMain::SetUnsavedScoresQuestion([&asked](int unsaved, int) {
+            asked << unsaved;
+            return TBK_ControlMain::UnsavedScoresAnswer::Cancel;
+        });
+        QVERIFY(!f().window().close());
+        QCOMPARE(asked, QList<int>{2});
+
+        QVERIFY(QDir().rmdir(QString::fromLatin1(ScoreFileName)));
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "00/00/0000", 622) + ScoreRecord("1998", "01/02/2006", 7)));
+        f().InsertGreats("5.1.1.", QStringLiteral("0"));
+        const QByteArray file = ReadText(ScoreFileName);
+        QCOMPARE(QList<int>({StoredDp(file, "ABSOLUTE"), StoredDp(file, ".59"), StoredDp(file, "1998"), StoredDp(file, "5.1.1.")}),
+                 QList<int>({10, 3, 7, 0}));
+        QVERIFY(f().window().close());
+        QCOMPARE(asked.size(), 1);
+    }
+
+    // Another program stores a score while the warning shows: OK stores only over the score
+    // the warning compared with, and asks again over a better one.
+    void warningStoresOnlyOverTheScoreItShowed_data()
+    {
+        QTest::addColumn<int>("meanwhile");  // ABSOLUTE's DP lost stored meanwhile, -1 for none
+        QTest::addColumn<bool>("askedAgain");
+        QTest::newRow("nothing meanwhile: OK stores") << -1 << false;
+        QTest::newRow("better meanwhile: asked again") << 5 << true;
+        QTest::newRow("worse meanwhile: OK stores") << 30 << false;
+    }
+
+    void warningStoresOnlyOverTheScoreItShowed()
+    {
+        QFETCH(int, meanwhile);
+        QFETCH(bool, askedAgain);
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "01/02/2006", 10)));
+        f().Open();
+        f().InsertGreats("ABSOLUTE", QStringLiteral("20"));
+        QVERIFY(f().WarningShown());
+        if (meanwhile >= 0)
+            QVERIFY(WriteBytes(ScoreFileName, ScoreRecord("ABSOLUTE", "03/04/2006", meanwhile)));
+        f().Click("ButtonWarningOK");
+        QCOMPARE(f().WarningShown(), askedAgain);
+        QCOMPARE(StoredDp(ReadText(ScoreFileName), "ABSOLUTE"), askedAgain ? meanwhile : 20);
+        if (askedAgain) {
+            QCOMPARE(f().LabelText("LabelWarningStored"),
+                     QStringLiteral("Meanwhile another window or an editor stored DP lost 5 of 03/04/2006 for ABSOLUTE in "
+                                    "Scores.txt. This play loses 20."));
+            f().Click("ButtonWarningOK");
+            QVERIFY(!f().WarningShown());
+            QCOMPARE(StoredDp(ReadText(ScoreFileName), "ABSOLUTE"), 20);
+        }
+        QVERIFY(f().errors.isEmpty());
+    }
+
 #ifndef _WIN32
+    // A shell loop writes Scores.txt record by record through one open file, a moment between
+    // records, while the window inserts: the Insert waits until the file is at rest, so that
+    // no record goes into a file its save replaced.
+    void fileWrittenRecordByRecordIsWaitedFor()
+    {
+        f().Open();
+        QByteArray records;
+        for (int i = 0; i < 24; ++i)
+            records += ScoreRecord(ChartTable[i].name, "01/02/2006", i + 1);
+        QVERIFY(WriteBytes(QStringLiteral("records.in"), records));
+        QProcess writer;
+        writer.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral(
+            "n=0; while IFS= read -r line; do printf '%s\\n' \"$line\"; n=$((n + 1)); "
+            "[ $((n % 4)) -ne 0 ] || sleep 0.03; done < records.in > Scores.txt")});
+        QVERIFY(writer.waitForStarted());
+        QTRY_VERIFY(QFileInfo(QString::fromLatin1(ScoreFileName)).size() > 0);
+        f().InsertGreats("ABSOLUTE", QStringLiteral("0"));
+        if (!writer.waitForFinished(10000))
+            writer.kill();
+        QCOMPARE(writer.exitCode(), 0);
+        const QByteArray file = ReadText(ScoreFileName);
+        for (int i = 0; i < 24; ++i)
+            QCOMPARE(StoredDp(file, ChartTable[i].name), std::strcmp(ChartTable[i].name, "ABSOLUTE") == 0 ? 0 : i + 1);
+        QCOMPARE(StoredDp(file, "ABSOLUTE"), 0);
+        QVERIFY(f().errors.isEmpty());
+    }
+
     // No signal ends the window with a score unsaved: one that asks the program to end saves it
     // quietly first, also while the close question is open, waiting for another window's lock;
     // past that wait the scores go into a recovery file that the next window takes in. A write

@@ -114,9 +114,18 @@ class TestCrashSave : public QObject {
     }
 
 private slots:
-    void init() { fixture_ = std::make_unique<TableFixture>(); }
+    // A killed saver writes no more: the file it leaves is at rest, and is read at once.
+    void init()
+    {
+        fixture_ = std::make_unique<TableFixture>();
+        SetScoreFileClock([] { return int64_t(1) << 62; });
+    }
 
-    void cleanup() { fixture_.reset(); }
+    void cleanup()
+    {
+        SetScoreFileClock(nullptr);
+        fixture_.reset();
+    }
 
 #ifndef _WIN32
     // The temporary reaches the disk before it takes the file's name, and the folder's entry

@@ -7,6 +7,8 @@
 #include "unprivileged.h"
 #endif
 
+#include <chrono>
+
 #include <QtTest>
 
 #include "chart_fixture.h"
@@ -32,16 +34,41 @@ QByteArray Utf16(const QByteArray &text, bool bigEndian, bool mark)
     return bytes;
 }
 
-// Stands in for the pause before a cut file is read again: counts, and writes what an editor
-// would have finished meanwhile.
+// Stands in for the pause before a file is read again: counts, writes what another program
+// wrote meanwhile (one text a pause, then nothing; a text ending in "+" is written anew at every
+// pause with one more blank line, a file that never comes to rest), and moves the clock on.
 int Pauses = 0;
-QByteArray FinishedDuringPause;
+QByteArrayList WrittenDuringPauses;
+int64_t ClockStart = 0;
+int64_t ClockStep = 0;
 
 void PauseOfTheTest()
 {
     ++Pauses;
-    if (!FinishedDuringPause.isNull())
-        WriteBytes(ScoreFileName, FinishedDuringPause);
+    if (!WrittenDuringPauses.isEmpty() && WrittenDuringPauses.first().endsWith('+'))
+        WriteBytes(ScoreFileName, WrittenDuringPauses.first().chopped(1) + QByteArray(Pauses, '\n'));
+    else if (!WrittenDuringPauses.isEmpty())
+        WriteBytes(ScoreFileName, WrittenDuringPauses.takeFirst());
+}
+
+int64_t SystemNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Files written by the test count as changed long ago, unless a test sets the clock itself.
+int64_t ClockOfTheTest()
+{
+    return (ClockStart != 0 ? ClockStart : SystemNow() + 3600'000'000'000) + Pauses * ClockStep;
+}
+
+void PauseAndClockOfTheTest(const QByteArrayList &written, int64_t start, int64_t step)
+{
+    Pauses = 0;
+    WrittenDuringPauses = written;
+    ClockStart = start;
+    ClockStep = step;
+    SetPauseBeforeReadingAgain(PauseOfTheTest);
 }
 
 }  // namespace
@@ -62,11 +89,18 @@ class TestScoreFile : public QObject {
     }
 
 private slots:
-    void init() { fixture_ = std::make_unique<TableFixture>(); }
+    void init()
+    {
+        fixture_ = std::make_unique<TableFixture>();
+        ForgetScoreFile();
+        ClockStart = 0;
+        SetScoreFileClock(ClockOfTheTest);
+    }
 
     void cleanup()
     {
         SetPauseBeforeReadingAgain(nullptr);
+        SetScoreFileClock(nullptr);
         fixture_.reset();
     }
 
@@ -244,10 +278,12 @@ private slots:
     }
 #endif
 
-    // ABSOLUTE (maxDp 622) holds windowDp of windowYear in the window, unsaved or not; the file
-    // is given as bytes, or "<none>" for no file and "<dir>" for a refused one.
+    // ABSOLUTE (maxDp 622) holds windowDp of windowYear in the window, unsaved or not, and
+    // Scores.txt last held knownDp of 2005 for it (-1: nothing); the file is given as bytes, or
+    // "<none>" for no file and "<dir>" for a refused one.
     void mergeTakesTheFileExceptBetterUnsavedScores_data()
     {
+        QTest::addColumn<int>("knownDp");
         QTest::addColumn<int>("windowDp");
         QTest::addColumn<int>("windowYear");
         QTest::addColumn<bool>("unsaved");
@@ -259,21 +295,28 @@ private slots:
         const auto absolute = [&](int dp, const char *year) {
             return other + ScoreRecord("ABSOLUTE", QByteArray("01/01/") + year, dp);
         };
-        QTest::newRow("saved score takes the file's") << 20 << 2006 << false << absolute(30, "2005") << 30 << 2005 << false;
-        QTest::newRow("saved score gone from the file") << 20 << 2006 << false << other << 622 << 0 << false;
-        QTest::newRow("unsaved better stays") << 10 << 2006 << true << absolute(30, "2007") << 10 << 2006 << true;
-        QTest::newRow("unsaved worse gives way") << 40 << 2006 << true << absolute(30, "2005") << 30 << 2005 << false;
-        QTest::newRow("unsaved tie, own date later") << 30 << 2007 << true << absolute(30, "2006") << 30 << 2007 << true;
-        QTest::newRow("unsaved tie, file's date later") << 30 << 2006 << true << absolute(30, "2007") << 30 << 2007 << false;
-        QTest::newRow("unsaved already in the file") << 30 << 2006 << true << absolute(30, "2006") << 30 << 2006 << false;
-        QTest::newRow("file's loss above maxDp is all lost") << 600 << 2006 << true << absolute(9999, "2007") << 600 << 2006 << true;
-        QTest::newRow("no file keeps everything") << 20 << 2006 << false << QByteArray("<none>") << 20 << 2006 << false;
-        QTest::newRow("refused file keeps everything") << 20 << 2006 << true << QByteArray("<dir>") << 20 << 2006 << true;
-        QTest::newRow("file naming no chart keeps everything") << 20 << 2006 << false << QByteArray("") << 20 << 2006 << false;
+        QTest::newRow("saved score takes the file's") << -1 << 20 << 2006 << false << absolute(30, "2005") << 30 << 2005 << false;
+        QTest::newRow("saved score gone from the file stays, unsaved") << -1 << 20 << 2006 << false << other << 20 << 2006 << true;
+        QTest::newRow("unsaved better stays") << -1 << 10 << 2006 << true << absolute(30, "2007") << 10 << 2006 << true;
+        QTest::newRow("unsaved worse gives way") << -1 << 40 << 2006 << true << absolute(30, "2005") << 30 << 2005 << false;
+        QTest::newRow("unsaved tie, own date later") << -1 << 30 << 2007 << true << absolute(30, "2006") << 30 << 2007 << true;
+        QTest::newRow("unsaved tie, file's date later") << -1 << 30 << 2006 << true << absolute(30, "2007") << 30 << 2007 << false;
+        QTest::newRow("unsaved already in the file") << -1 << 30 << 2006 << true << absolute(30, "2006") << 30 << 2006 << false;
+        QTest::newRow("file's loss above maxDp is all lost") << -1 << 600 << 2006 << true << absolute(9999, "2007") << 600 << 2006 << true;
+        QTest::newRow("no file keeps everything") << -1 << 20 << 2006 << false << QByteArray("<none>") << 20 << 2006 << true;
+        QTest::newRow("refused file keeps everything") << -1 << 20 << 2006 << true << QByteArray("<dir>") << 20 << 2006 << true;
+        QTest::newRow("file naming no chart keeps everything") << -1 << 20 << 2006 << false << QByteArray("") << 20 << 2006 << true;
+        QTest::newRow("record without a score keeps the window's")
+            << -1 << 20 << 2006 << false << other + ScoreRecord("ABSOLUTE", "00/00/0000", 622) << 20 << 2006 << true;
+        QTest::newRow("unsaved worse over the record as last read stays")
+            << 30 << 40 << 2006 << true << absolute(30, "2005") << 40 << 2006 << true;
+        QTest::newRow("record changed since it was read wins over a saved score")
+            << 30 << 30 << 2005 << false << absolute(50, "2007") << 50 << 2007 << false;
     }
 
     void mergeTakesTheFileExceptBetterUnsavedScores()
     {
+        QFETCH(int, knownDp);
         QFETCH(int, windowDp);
         QFETCH(int, windowYear);
         QFETCH(bool, unsaved);
@@ -281,6 +324,10 @@ private slots:
         QFETCH(int, mergedDp);
         QFETCH(int, mergedYear);
         QFETCH(bool, stillUnsaved);
+        if (knownDp >= 0) {
+            Score(Chart("ABSOLUTE"), uint16_t(knownDp), 1, 1, 2005);
+            QVERIFY(SaveScoreFile());
+        }
         Score(Chart("ABSOLUTE"), uint16_t(windowDp), 1, 1, uint16_t(windowYear));
         if (file == "<dir>")
             QVERIFY(MakeNonScoreFile("dir", ScoreFileName));
@@ -313,16 +360,16 @@ private slots:
         const QByteArray absolute = ScoreRecord("ABSOLUTE", "01/02/2006", 5);
         const QByteArray whole = absolute + ScoreRecord("1998", "01/02/2006", 7);
         const QByteArray none;
-        QTest::newRow("records removed whole are removed") << absolute << none << 0 << false << QList<int>{5, 658, 550};
+        QTest::newRow("records removed whole keep the window's") << absolute << none << 0 << false << QList<int>{5, 30, 40};
         QTest::newRow("separator without a line end is whole")
-            << whole.chopped(1) << none << 0 << false << QList<int>{5, 7, 550};
-        QTest::newRow("a final Ctrl+Z, the old end-of-file mark, ends it") << whole + "\x1A" << none << 0 << false << QList<int>{5, 7, 550};
-        QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 658, 550};
-        QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 550};
-        QTest::newRow("still cut in a date: the charts it does not name keep theirs")
-            << absolute + "1998\n01/0" << none << 1 << true << QList<int>{5, 30, 40};
-        QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{5, 7, 40};
-        QTest::newRow("still cut in a title") << absolute + "19" << none << 1 << true << QList<int>{5, 30, 40};
+            << whole.chopped(1) << none << 0 << false << QList<int>{5, 7, 40};
+        QTest::newRow("a final Ctrl+Z, the old end-of-file mark, ends it") << whole + "\x1A" << none << 0 << false << QList<int>{5, 7, 40};
+        QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 30, 40};
+        QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 40};
+        QTest::newRow("still cut in a date: every chart keeps the window's")
+            << absolute + "1998\n01/0" << none << 1 << true << QList<int>{20, 30, 40};
+        QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{20, 30, 40};
+        QTest::newRow("still cut in a title") << absolute + "19" << none << 1 << true << QList<int>{20, 30, 40};
     }
 
     void cutFileIsReadAgainAfterAPause()
@@ -337,9 +384,7 @@ private slots:
         Score(Chart("1998"), 30);
         Score(Chart(".59"), 40);
         QVERIFY(WriteBytes(ScoreFileName, file));
-        Pauses = 0;
-        FinishedDuringPause = finished;
-        SetPauseBeforeReadingAgain(PauseOfTheTest);
+        PauseAndClockOfTheTest(finished.isNull() ? QByteArrayList() : QByteArrayList{finished}, 0, 0);
 
         bool unsaved[ChartCount] = {};
         ScoreFileStatus status;
@@ -349,6 +394,109 @@ private slots:
         QCOMPARE(int(status.refusal), int(ScoreFileRefusal::None));
         for (int i = 0; i < 3; ++i)
             QCOMPARE(int(Chart(charts[i]).dpLost), merged[i]);
+    }
+
+    // The window holds ABSOLUTE at 20; the file, written just now, says ABSOLUTE 5 and, where
+    // whole, 1998 7; the test's clock stands offset from the system's and moves step a pause.
+    void fileStillBeingWrittenIsReadUntilAtRest_data()
+    {
+        QTest::addColumn<QByteArray>("file");  // "<saved>": saved by this process
+        QTest::addColumn<QByteArrayList>("written");
+        QTest::addColumn<int>("offsetMs");
+        QTest::addColumn<int>("stepMs");
+        QTest::addColumn<int>("pauses");
+        QTest::addColumn<bool>("stillChanging");
+        QTest::addColumn<QList<int>>("merged");  // ABSOLUTE, 1998
+        const QByteArray absolute = ScoreRecord("ABSOLUTE", "01/02/2006", 5);
+        const QByteArray whole = absolute + ScoreRecord("1998", "01/02/2006", 7);
+        QTest::newRow("changed long ago: read once") << whole << QByteArrayList() << 3600000 << 0 << 0 << false << QList<int>{5, 7};
+        QTest::newRow("changed a moment ago: read until at rest") << whole << QByteArrayList() << 0 << 0 << 5 << false << QList<int>{5, 7};
+        QTest::newRow("the settle time passes while it waits") << whole << QByteArrayList() << 300 << 100 << 2 << false << QList<int>{5, 7};
+        QTest::newRow("time ahead of a clock set back") << whole << QByteArrayList() << -3600000 << 0 << 5 << false << QList<int>{5, 7};
+        QTest::newRow("emptied, then written record by record")
+            << QByteArray("") << QByteArrayList{absolute, whole} << 0 << 0 << 7 << false << QList<int>{5, 7};
+        QTest::newRow("still written after two seconds: nothing taken")
+            << absolute << QByteArrayList{whole + '+'} << 0 << 0 << 20 << true << QList<int>{20, 658};
+        QTest::newRow("as this process wrote it: read once") << QByteArray("<saved>") << QByteArrayList() << 0 << 0 << 0 << false
+                                                            << QList<int>{20, 7};
+    }
+
+    void fileStillBeingWrittenIsReadUntilAtRest()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArrayList, written);
+        QFETCH(int, offsetMs);
+        QFETCH(int, stepMs);
+        QFETCH(int, pauses);
+        QFETCH(bool, stillChanging);
+        QFETCH(QList<int>, merged);
+        if (file == "<saved>") {
+            Score(Chart("ABSOLUTE"), 5, 1, 2, 2006);
+            Score(Chart("1998"), 7, 1, 2, 2006);
+            QVERIFY(SaveScoreFile());
+        } else {
+            QVERIFY(WriteBytes(ScoreFileName, file));
+        }
+        Score(Chart("ABSOLUTE"), 20);
+        PauseAndClockOfTheTest(written, SystemNow() + offsetMs * int64_t(1000000), stepMs * int64_t(1000000));
+
+        bool unsaved[ChartCount] = {};
+        ScoreFileStatus status;
+        MergeOwnScoreFile(unsaved, status);
+        QCOMPARE(Pauses, pauses);
+        QCOMPARE(status.refusal == ScoreFileRefusal::StillChanging, stillChanging);
+        QCOMPARE(QList<int>({Chart("ABSOLUTE").dpLost, Chart("1998").dpLost}), merged);
+        QCOMPARE(unsaved[Chart("ABSOLUTE").index], merged[0] == 20);
+    }
+
+    // The window holds ABSOLUTE at 20, not saved, over a file of .59 at 7; after the merge and
+    // before the save another program changes the file.
+    void saveMergesAgainWhatChangedAfterTheRead_data()
+    {
+        QTest::addColumn<QByteArray>("meanwhile");  // "<dir>": the file replaced by a folder
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("merged");
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray first = ScoreRecord(".59", "02/03/2006", 7);
+        const QByteArray edited = ScoreRecord(".59", "02/03/2006", 5) + ScoreRecord("1998", "04/05/2006", 9);
+        QTest::newRow("unchanged: written at once") << QByteArray() << true << false << QByteArray("ABSOLUTE 20 .59 7 1998 658");
+        QTest::newRow("an editor saved after the read: merged again")
+            << edited << true << true << QByteArray("ABSOLUTE 20 .59 5 1998 9");
+        QTest::newRow("replaced by a folder: nothing written") << QByteArray("<dir>") << false << false << QByteArray();
+    }
+
+    void saveMergesAgainWhatChangedAfterTheRead()
+    {
+        QFETCH(QByteArray, meanwhile);
+        QFETCH(bool, saved);
+        QFETCH(bool, merged);
+        QFETCH(QByteArray, text);
+        QVERIFY(WriteBytes(ScoreFileName, ScoreRecord(".59", "02/03/2006", 7)));
+        Score(Chart("ABSOLUTE"), 20);
+        bool unsaved[ChartCount] = {};
+        unsaved[Chart("ABSOLUTE").index] = true;
+        ScoreFileStatus status;
+        MergeOwnScoreFile(unsaved, status);
+        if (meanwhile == "<dir>")
+            QVERIFY(QFile::remove(ScoreFileName) && MakeNonScoreFile("dir", ScoreFileName));
+        else if (!meanwhile.isEmpty())
+            QVERIFY(WriteBytes(ScoreFileName, meanwhile));
+
+        SaveFailure failure;
+        bool mergedAgain = false;
+        QCOMPARE(SaveMergedScoreFile(unsaved, status, &failure, mergedAgain), saved);
+        QCOMPARE(mergedAgain, merged);
+        if (!saved) {
+            QCOMPARE(QByteArray(failure.reason), QByteArray("Is a directory"));
+            QVERIFY(QFileInfo(QString::fromLatin1(ScoreFileName)).isDir());
+            return;
+        }
+        f().FreshTable();
+        QVERIFY(LoadScoreFile());
+        QByteArray got;
+        for (const char *title : {"ABSOLUTE", ".59", "1998"})
+            got += QByteArray(title) + ' ' + QByteArray::number(Chart(title).dpLost) + ' ';
+        QCOMPARE(got.trimmed(), text);
     }
 
     void crlfLinesReadTheSame()
