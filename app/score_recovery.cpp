@@ -48,8 +48,7 @@ void TBK_ControlMain::KeepInRecoveryFile(const QString &why)
 }
 
 // A window that could not save on its way out left its scores and plays in recovery files:
-// taken in under the lock, each score unsaved here so that it keeps the better of it and the
-// file's, saved, the plays appended after them, and the files removed only once both are in
+// taken in under the lock, each score where it is better than the file's, saved, the plays appended after them, and the files removed only once both are in
 // their own files. Until then the files stay, and the scores wait in the window as well.
 void TBK_ControlMain::TakeInRecoveryFiles()
 {
@@ -77,22 +76,16 @@ void TBK_ControlMain::TakeInRecoveryFiles()
     QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
 }
 
-// The recovered scores as unsaved ones of this window, which keep the better of theirs and the
-// file's; then the plays, only once the scores are saved, so that a recovery file that stays
+// The recovered scores that beat the file's as unsaved ones of this window (the file read first,
+// as a window that holds the file's scores would not count its own as changed); then the plays, only once the scores are saved, so that a recovery file that stays
 // never brings its plays twice. Yields what failed.
 QString TBK_ControlMain::SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock)
 {
-    for (int i = 0; i < ChartCount; ++i) {
-        if (!recovered.hasScore[i])
-            continue;
-        ChartRecord &chart = ChartTable[i];
-        chart.dpLost = recovered.dpLost[i];
-        chart.day = recovered.day[i];
-        chart.month = recovered.month[i];
-        chart.year = recovered.year[i];
-        unsavedScore[i] = true;
-    }
     MergeOwnFile();
+    for (int i = 0; i < ChartCount; ++i)
+        if (recovered.hasScore[i] && TakeBetterScore(ChartTable[i], recovered.dpLost[i], recovered.day[i],
+                                                     recovered.month[i], recovered.year[i]))
+            unsavedScore[i] = true;
     const QString failure = UnsavedScoreCount() != 0 ? SaveOwnScoreFile(lock) : QString();
     std::string plays;
     char line[MaxPlayLineSize];

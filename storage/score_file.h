@@ -80,6 +80,10 @@ void ForgetScoreFile();
 // Yields true when any own score in the table changed.
 bool MergeOwnScoreFile(bool (&unsaved)[ChartCount], ScoreFileStatus &status);
 
+// Puts a score kept elsewhere (a recovery file) in the chart's place where it is the better of
+// the two, fewer DP lost or on a tie the later date; yields true where it did.
+bool TakeBetterScore(ChartRecord &chart, uint16_t dpLost, uint8_t day, uint8_t month, uint16_t year);
+
 // Rewrites "Scores.txt" whole, all 256 charts in storage order, replacing the old file only
 // once the new one is complete on disk. On failure the old file is untouched and failure, when
 // given, says why.

@@ -290,6 +290,15 @@ void NoteOwnLoad(const bool (&named)[ChartCount])
         KnownOf(i) = named[i] ? OwnScoreOf(ChartTable[i]) : NoScoreOf(ChartTable[i]);
 }
 
+bool TakeBetterScore(ChartRecord &chart, uint16_t dpLost, uint8_t day, uint8_t month, uint16_t year)
+{
+    const OwnScore kept{dpLost, day, month, year};
+    if (!IsBetter(kept, OwnScoreOf(chart), chart.maxDp))
+        return false;
+    PutBack(chart, kept);
+    return true;
+}
+
 void SetPauseBeforeReadingAgain(void (*pause)())
 {
     PauseBeforeReading = pause != nullptr ? pause : SleepBeforeReadingAgain;
