@@ -14,23 +14,7 @@ for tool in Xvfb "$manager" dbus-run-session xdotool orca; do
 done
 "$python" -c 'import pyatspi' 2>/dev/null || skip "python3-pyatspi is missing"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/Xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start: $(cat "$work/Xvfb.log")"; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-mkdir -m 700 "$work/home" "$work/run" "$work/scores"
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
+. "$here/private_display.sh"
 "$manager" >"$work/manager.log" 2>&1 &
 pids+=($!)
 sleep 1
