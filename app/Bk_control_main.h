@@ -7,9 +7,9 @@
 //                             on the screen, what waits until after the first frame, the error box
 //   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
 //                             first paint
-//   window_accessibility.cpp  roles, names and descriptions, what is spoken without a change on
-//                             screen: the result after a pause, the row at start, sorts,
-//                             commands, the totals
+//   window_accessibility.cpp  roles, names and descriptions, the buttons' keys, what is spoken
+//                             without a change on screen (from a status bar): the result after a
+//                             pause, the row at start, sorts, commands, the totals
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QTreeView>
 
 #include "chart_cell_painter.h"
@@ -86,8 +87,7 @@ void TBK_ControlMain::BuildScoreList()
     ListViewScores->header()->setStretchLastSection(false);
     ListViewScores->installEventFilter(this);
     BuildListMenuHooks();
-    Describe(ListViewScores, QStringLiteral("Charts and scores"),
-             QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column"));  // until ListViewScoresExit
+    Describe(ListViewScores, QStringLiteral("Charts and scores"), ListHint());  // until ListViewScoresExit
     // the tool tip of a cut title follows the Song column's width, which the player may drag
     const auto showTitleRoom = [this] {
         ListScoresModel->SetTitleRoom(ListViewScores->font(), ListViewScores->columnWidth(0) -
@@ -131,7 +131,13 @@ void TBK_ControlMain::SelectChartByIndex(uint32_t index)
         const QModelIndex rowIndex = ListScoresModel->index(row, 0);
         ListViewScores->selectionModel()->select(rowIndex, QItemSelectionModel::ClearAndSelect |
                                                                QItemSelectionModel::Rows);
-        ListViewScores->selectionModel()->setCurrentIndex(rowIndex, QItemSelectionModel::NoUpdate);
+        {
+            // The chart stays current through every refill; only its row may move. Told of it,
+            // the list would report the row as newly focused, and a reader would read it again
+            // before hearing what the refill was for (a sort).
+            const QSignalBlocker quiet(ListViewScores->selectionModel());
+            ListViewScores->selectionModel()->setCurrentIndex(rowIndex, QItemSelectionModel::NoUpdate);
+        }
         ListViewScores->scrollTo(rowIndex);
         return;
     }

@@ -1,10 +1,12 @@
 #include "Bk_control_main.h"
 
 #include <QAccessible>
+#include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
+#include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
 #include <QTreeView>
@@ -25,9 +27,57 @@ constexpr int ResultPauseMilliseconds = 500;
 // Qt asks for every widget, once for each class it derives from. Only plain frames and widgets
 // and the window are given roles: every other widget is turned away before the property lookup,
 // which walks all of a widget's properties by name.
+// Qt's own button reports no action while it is disabled, and so no key: a reader that asks
+// what Comp. Reset does before a comparison learns nothing. This one reports its press and its
+// key in every state; pressed while disabled it does nothing, as a click does.
+class KeyedButton : public QAccessibleWidget {
+public:
+    explicit KeyedButton(QPushButton *button) : QAccessibleWidget(button, QAccessible::PushButton)
+    {
+        addControllingSignal(QStringLiteral("clicked()"));
+    }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        return kind == QAccessible::Accelerator ? Key() : QAccessibleWidget::text(kind);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = Button()->isDown();
+        state.defaultButton = Button()->isDefault();
+        return state;
+    }
+
+    QStringList actionNames() const override { return QStringList(pressAction()) + QAccessibleWidget::actionNames(); }
+
+    void doAction(const QString &action) override
+    {
+        if (action != pressAction())
+            QAccessibleWidget::doAction(action);
+        else if (Button()->isEnabled())
+            Button()->animateClick();
+    }
+
+    QStringList keyBindingsForAction(const QString &action) const override
+    {
+        return action == pressAction() ? QStringList(Key()) : QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+private:
+    QPushButton *Button() const { return static_cast<QPushButton *>(widget()); }
+    QString Key() const { return Button()->shortcut().toString(QKeySequence::PortableText); }
+};
+
 QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
 {
     const QMetaObject *own = object->metaObject();
+    if (own == &QPushButton::staticMetaObject) {
+        auto *button = static_cast<QPushButton *>(object);
+        // the window's own buttons; the dialogs keep Qt's
+        return qobject_cast<TBK_ControlMain *>(button->window()) != nullptr ? new KeyedButton(button) : nullptr;
+    }
     if (own != &QFrame::staticMetaObject && own != &QWidget::staticMetaObject &&
         own != &TBK_ControlMain::staticMetaObject)
         return nullptr;
@@ -66,11 +116,21 @@ void SetAccessibleRole(QWidget *widget, QAccessible::Role role)
     widget->setProperty(AccessibleRoleProperty, int(role));
 }
 
+// A reader does not say a button's key unless asked, and three of the window's buttons are no
+// Tab stops: the key leads the description, which a reader says when the button is reached.
 void Describe(QWidget *widget, const QString &name, const QString &description)
 {
     widget->setAccessibleName(name);
-    widget->setAccessibleDescription(description);
+    const auto *button = qobject_cast<const QAbstractButton *>(widget);
+    const QString key = button != nullptr ? button->shortcut().toString(QKeySequence::NativeText) : QString();
+    widget->setAccessibleDescription(key.isEmpty() ? description : key + QStringLiteral(". ") + description);
 }
+
+QString ListHint()
+{
+    return QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column; Alt+F prints, Alt+M twice compares, Alt+R ends a comparison");
+}
+
 
 void DescribeResult(QLabel *label, const QString &name, const QString &description)
 {
@@ -90,7 +150,10 @@ void DescribeResult(QLabel *label, const QString &name, const QString &descripti
 // warning does not show it again.
 void TBK_ControlMain::BuildResultNotice()
 {
-    NoticeResult = MakeControl<QWidget>(this, "NoticeResult", QRect(184, 209, 0, 0));
+    // In a status bar, a reader says a notification's words without the word "notification".
+    QWidget *bar = MakeControl<QWidget>(this, "StatusNotices", QRect(184, 209, 0, 0));
+    SetAccessibleRole(bar, QAccessible::StatusBar);
+    NoticeResult = MakeControl<QWidget>(bar, "NoticeResult", QRect(0, 0, 0, 0));
     SetAccessibleRole(NoticeResult, QAccessible::Notification);
     NoticeResult->hide();  // until there is something to say
     TimerResultPause = new QTimer(this);
@@ -182,10 +245,8 @@ void TBK_ControlMain::ListViewScoresEnter(Qt::FocusReason reason)
 {
     if (!QAccessible::isActive() || reason == Qt::MouseFocusReason)
         return;
-    const QString hint = ListViewScores->accessibleDescription();
-    if (!hint.isEmpty()) {
-        ListViewScores->setAccessibleDescription(hint.section(u';', 0, 0) + QStringLiteral("; current row: ") +
-                                                 CurrentRowSentence());
+    if (!ListViewScores->accessibleDescription().isEmpty()) {
+        ListViewScores->setAccessibleDescription(ListHint() + QStringLiteral("; current row: ") + CurrentRowSentence());
         return;
     }
     QMetaObject::invokeMethod(this, Guarded([this] { ReportCurrentCellFocused(); }), Qt::QueuedConnection);

@@ -188,7 +188,9 @@ void TBK_ControlMain::BuildInsertPanel()
     PanelInsert = MakeControl<QFrame>(this, "PanelInsert", QRect(0, 0, ClientWidth, ClientHeight));
     PanelInsert->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelInsert, WindowGreen);
-    SetAccessibleRole(PanelInsert, QAccessible::Grouping);
+    // A panel with a role of its own is read, with every label in it, as the context of the focus
+    // each time the focus comes back from the warning or a dialog: these only lay out.
+    SetAccessibleRole(PanelInsert, QAccessible::Client);
     PanelInsert->setAccessibleName(QStringLiteral("Score entry"));
 
     ImageBrisko = MakeControl<QLabel>(PanelInsert, "ImageBrisko", QRect(8, 8, 165, 338));  // drawn once shown
@@ -254,6 +256,7 @@ void TBK_ControlMain::BuildEntryFields()
         QLabel *label = MakeLabel(PanelInsert, row.labelName, row.labelPosition, FieldLeft - row.labelPosition.x(), QString::fromLatin1(row.caption),
                                   WindowFont(SmallPixels, false));
         label->setBuddy(field);
+        label->setAccessibleName(field->accessibleName());  // a reader names the field by its label
         this->*row.field = field;
         this->*row.label = label;
     }
@@ -320,7 +323,7 @@ void TBK_ControlMain::BuildTotalsPanel()
     PanelTotals = MakeControl<QFrame>(PanelInsert, "PanelTotals", QRect(ListLeft, 307, TotalsWidth, 37));
     PanelTotals->setFrameStyle(QFrame::NoFrame);
     SetBackground(PanelTotals, PanelSilver);
-    SetAccessibleRole(PanelTotals, QAccessible::Grouping);
+    SetAccessibleRole(PanelTotals, QAccessible::Client);
     PanelTotals->setAccessibleName(QStringLiteral("Totals"));
     LabelTotalRanks = MakeLabel(PanelTotals, "LabelTotalRanks", QPoint(3, 0), TotalsWidth - 3, QStringLiteral("Total Ranks:"),
                                 WindowFont(LargePixels, false));

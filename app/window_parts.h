@@ -68,6 +68,8 @@ void InstallAccessibleRoles();
 void SetAccessibleRole(QWidget *widget, QAccessible::Role role);
 void Describe(QWidget *widget, const QString &name, const QString &description);
 void DescribeResult(QLabel *label, const QString &name, const QString &description);
+// What a reader says of the list at the first meeting, before the current row.
+QString ListHint();
 constexpr char ResultNameProperty[] = "briskoResultName";
 
 inline QString Decimal(int64_t value)

@@ -235,37 +235,44 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QAccessible::Role>("role");
         QTest::addColumn<bool>("described");
+        QTest::addColumn<QString>("key");  // a button's, as its press reports it and its description begins
 
-        const auto row = [](const char *control, const char *name, QAccessible::Role role, bool described = true) {
-            QTest::newRow(control) << QByteArray(control) << QString::fromLatin1(name) << role << described;
+        const auto row = [](const char *control, const char *name, QAccessible::Role role, bool described = true,
+                            const char *key = "") {
+            QTest::newRow(control) << QByteArray(control) << QString::fromLatin1(name) << role << described
+                                   << QString::fromLatin1(key);
         };
         row("MemoGreat", "Great count", QAccessible::EditableText);
         row("MemoGood", "Good count", QAccessible::EditableText);
         row("MemoBoo", "Boo count", QAccessible::EditableText);
         row("MemoMiss", "Miss count", QAccessible::EditableText);
         row("MemoOK", "OK freeze count", QAccessible::EditableText);
-        row("LabelGreat", "Great", QAccessible::StaticText, false);
-        row("LabelMiss", "Miss", QAccessible::StaticText, false);
+        // a reader names a field by its label: the label must say no less than the field's name
+        row("LabelGreat", "Great count", QAccessible::StaticText, false);
+        row("LabelMiss", "Miss count", QAccessible::StaticText, false);
+        row("LabelOK", "OK freeze count", QAccessible::StaticText, false);
         row("LabelDPFreeze", "Max DP and freezes: 550 / 0", QAccessible::StaticText);
         row("LabelDPMissResult", "Greats: 550", QAccessible::StaticText);
         row("LabelRankResult", "Rank: E", QAccessible::StaticText);
         row("LabelPercResult", "Percentage: 0.00%", QAccessible::StaticText);
         row("LabelTotalRanks", "Rank: E:256   ", QAccessible::StaticText);
         row("LabelTotalDP", "Total DPs: 0 / 189842      ( 0.00% - Miss: 189842 )", QAccessible::StaticText);
-        row("ButtonInsert", "Insert, store the score", QAccessible::PushButton);
-        row("ButtonFilePrint", "File Print", QAccessible::PushButton);
-        row("ButtonCompare", "Compare", QAccessible::PushButton);
-        row("ButtonCompareReset", "Comp. Reset, end the comparison", QAccessible::PushButton);
-        row("ButtonWarningOK", "OK, store the worse score", QAccessible::PushButton);
-        row("ButtonWarningNO", "Cancel, keep the stored score", QAccessible::PushButton);
+        row("ButtonInsert", "Insert, store the score", QAccessible::PushButton, true, "Alt+I");
+        row("ButtonFilePrint", "File Print", QAccessible::PushButton, true, "Alt+F");
+        row("ButtonCompare", "Compare", QAccessible::PushButton, true, "Alt+M");
+        row("ButtonCompareReset", "Comp. Reset, end the comparison", QAccessible::PushButton, true, "Alt+R");  // disabled
+        row("ButtonWarningOK", "OK, store the worse score", QAccessible::PushButton, true, "Alt+K");
+        row("ButtonWarningNO", "Cancel, keep the stored score", QAccessible::PushButton, true, "Alt+C");
         row("ListViewScores", "Charts and scores", QAccessible::Tree);
         row("ImageBrisko", "Brisko Calculator picture", QAccessible::Graphic);
         row("Bevel1", "", QAccessible::Separator, false);
         row("Bevel2", "", QAccessible::Separator, false);
-        row("PanelInsert", "Score entry", QAccessible::Grouping, false);
-        row("PanelTotals", "Totals", QAccessible::Grouping, false);
+        // only laying out: a reader reads no panel and its labels as the context of the focus
+        row("PanelInsert", "Score entry", QAccessible::Client, false);
+        row("PanelTotals", "Totals", QAccessible::Client, false);
         row("PanelWarning", "Warning", QAccessible::AlertMessage);
         row("NoticeResult", "", QAccessible::Notification, false);
+        row("StatusNotices", "", QAccessible::StatusBar, false);  // where a notification is said without its role
     }
 
     void namesAndRoles()
@@ -274,6 +281,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QAccessible::Role, role);
         QFETCH(bool, described);
+        QFETCH(QString, key);
         f().Open();
         if (control.contains("Warning"))
             f().ShowWarning();
@@ -281,6 +289,13 @@ private slots:
         QCOMPARE(accessible->text(QAccessible::Name), name);
         QCOMPARE(accessible->role(), role);
         QCOMPARE(!accessible->text(QAccessible::Description).isEmpty(), described);
+        if (key.isEmpty())
+            return;
+        QAccessibleActionInterface *actions = accessible->actionInterface();
+        QVERIFY(actions != nullptr);
+        QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
+        QCOMPARE(actions->keyBindingsForAction(QAccessibleActionInterface::pressAction()), QStringList(key));
+        QVERIFY(accessible->text(QAccessible::Description).startsWith(key + QStringLiteral(". ")));
     }
 
     void everyControlIsNamedAndDescribed()
@@ -389,7 +404,8 @@ private slots:
     {
         f().Open();
         QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description),
-                 QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column; current row: .59, no score, AA 38, rank E, all DP lost, 0.00 percent"));
+                 QStringLiteral("Ctrl+1 to Ctrl+6 sort by a column; Alt+F prints, Alt+M twice compares, Alt+R ends a "
+                                "comparison; current row: .59, no score, AA 38, rank E, all DP lost, 0.00 percent"));
         QCoreApplication::processEvents();
         QCOMPARE(LastFocused(), QStringLiteral("Charts and scores"));  // the hint and the row, on the first meeting
         f().ClickRow("ABSOLUTE");
@@ -434,8 +450,11 @@ private slots:
         });
         f().Open();
         heard.clear();
-        for (Qt::Key key : {Qt::Key_5, Qt::Key_5, Qt::Key_1, Qt::Key_2, Qt::Key_T})
+        for (Qt::Key key : {Qt::Key_5, Qt::Key_5, Qt::Key_1, Qt::Key_2, Qt::Key_T}) {
             QTest::keyClick(f().List(), key, Qt::ControlModifier);
+            if (key == Qt::Key_5)  // the current chart moves, and its row is not read again
+                QVERIFY(f().RowOf(".59") != 0 && LastFocused().isEmpty());
+        }
         f().Click("ButtonFilePrint");
         for (const char *file : {"none.txt", "folder", "friend.txt", ""}) {
             chosen = QString::fromLatin1(file);
