@@ -2,8 +2,17 @@
 # picks a free number) as $DISPLAY, a private home, and every child recorded in pids ended on exit.
 work=$(mktemp -d)
 pids=()
+# A child that does not end within five seconds of SIGTERM (a window manager caught between
+# its display's loss and its own handler) is killed, so that no run outlasts its bound here.
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+  done
   wait 2>/dev/null || true
   rm -rf "$work"
 }

@@ -28,8 +28,10 @@ sleep 1
 # The bus's own daemons may outlive it for a moment; they write into a file, not into the pipe
 # that the test's runner waits on.
 status=0
+started=$SECONDS
 timeout -k 10 200 dbus-run-session -- "$python" "$here/orca_heard.py" "$program" "$work/scores" \
   >"$work/heard.log" 2>&1 || status=$?
 grep -E '^(PASS|FAIL|after)' "$work/heard.log" || true
+echo "Orca's run took $((SECONDS - started)) s"
 [ "$status" -eq 0 ] || { echo "FAIL: status $status"; tail -n 20 "$work/heard.log"; }
 exit "$status"
