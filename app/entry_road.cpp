@@ -325,8 +325,9 @@ QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
 }
 
 // The save of Insert without a new score, for closing: under the lock, waited for as on the way
-// out, after reading the file again, and the plays not yet in Plays.csv. Yields the message for a failure of either, as SaveOwnScoreFile
-// does; plays still kept are always said here, where the player asked for them to be written.
+// out, after reading the file again, and the plays not yet in Plays.csv. Yields the message for
+// a failure of either, as SaveOwnScoreFile does; plays still kept are always said here, where
+// the player asked for them to be written.
 QString TBK_ControlMain::SaveScoresAgain()
 {
     const ScoreFileLock lock(EndingLockWait());
