@@ -1,5 +1,5 @@
 // A file's extended attributes, a POSIX ACL among them (Linux keeps it as the attribute
-// system.posix_acl_access), go with the scores to the temporary that replaces it: a save keeps
+// system.posix_acl_access), go with the new text to the temporary that replaces it: a save keeps
 // whom the player let read or write, and tags other programs put on it.
 
 #include "posix_calls.h"

@@ -1,5 +1,6 @@
-// Names on POSIX systems: where a name leads through symbolic links, the folder it lies in, and
-// the folder the program runs in as the player knows it, for messages.
+// Names on POSIX systems: where a name leads through symbolic links, the folder it lies in, the
+// names of the files beside it, and the folder the program runs in as the player knows it, for
+// messages.
 
 #include "file_system.h"
 
@@ -11,6 +12,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+const char FolderSeparator[] = "/";
 
 namespace {
 
@@ -68,8 +71,8 @@ bool Copy(char (&to)[PATH_MAX], const char *from)
 
 }  // namespace
 
-// A score file kept behind a symbolic link (in a synced folder, say) is written where the link
-// points, so the link goes on pointing at the current scores; that holds for a link to a file
+// A file kept behind a symbolic link (the scores in a synced folder, say) is written where the link
+// points, so the link goes on pointing at the current text; that holds for a link to a file
 // not made yet as well, which the save then creates there. A relative link is read from the
 // folder the link lies in, as the system reads it.
 bool ResolveTarget(const char *name, char (&target)[PATH_MAX])
@@ -118,3 +121,16 @@ bool LeadsToFileOf(const char *name, const char *other, bool onlyThroughALinkOfN
                                                 lstat(other, &otherItself) == 0 && !S_ISLNK(otherItself.st_mode)));
 }
 
+
+bool PathBeside(const char *owner, const char *name, NativePath &path)
+{
+    char folder[PATH_MAX];
+    FolderWrittenBy(owner, folder);
+    const bool joined = folder[0] != 0 && folder[std::strlen(folder) - 1] == '/';
+    const int length = std::snprintf(path, sizeof path, "%s%s%s", folder, joined ? "" : "/", name);
+    if (length < 0 || length >= int(sizeof path)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}

@@ -1,21 +1,32 @@
 #pragma once
 
-// What storage asks of the system, behind one small interface: POSIX in file_system_posix.cpp
-// and the *_posix.cpp files beside it (see posix_calls.h), Windows in file_system_windows.cpp
-// and play_journal_windows.cpp (see windows_calls.h).
-// The score file's format, the merge and the texts stay
-// above it, the same on every system.
+// The file layer: what storage asks of the system, behind one small interface that knows
+// nothing of what the files hold. POSIX in file_system_posix.cpp and the *_posix.cpp files
+// beside it (see posix_calls.h), Windows in file_system_windows.cpp and the *_windows.cpp files
+// beside it (see windows_calls.h); what is the same on both in file_system.cpp. The score file's
+// text, its records, the merge and the journal's lines stay above it, the same on every system.
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #ifndef PATH_MAX
 #define PATH_MAX 4096
 #endif
 
-struct ScoreFileStatus;
+#ifdef _WIN32
+// Room for any path the wide calls of Windows take.
+constexpr unsigned WideFolderSize = 4096;
+// A name as the system's calls take it: wide on Windows, so that no character is lost on the way.
+using NativePath = wchar_t[WideFolderSize];
+#else
+using NativePath = char[PATH_MAX];
+#endif
+
+// What stands between a folder and a name in it in a message: "\\" on Windows, "/" elsewhere.
+extern const char FolderSeparator[];
 
 enum class FileKind : uint8_t { Regular, Directory, NamedPipe, Device, Socket, Other };
 
@@ -55,17 +66,43 @@ bool SaveFailed(SaveFailure *failure, int error, const char *reason = nullptr);
 
 // What a writer does with a name that stands for something other than a regular file.
 enum class SpecialTarget : uint8_t {
-    Refuse,     // only a regular file is ever replaced: the score file
+    Refuse,     // only a regular file is ever replaced
     WriteInto,  // a named pipe or a device gets the text, as opening it for writing would do
 };
 
-// Opens a score file for reading, without ever waiting: only a regular file of at most
-// MaxScoreFileSize. Anything else yields nullptr with status telling why. Lines are read as
-// they stand in the file; the reader takes LF and CR LF alike.
-FILE *OpenRegularFile(const char *name, ScoreFileStatus &status);
+enum class FileRefusal : uint8_t {
+    None,        // opened
+    Missing,     // there is no such file
+    NotRegular,  // a named pipe, device, socket or directory: never opened
+    TooLarge,    // above the bound the caller gave
+    Unreadable,  // opening or reading failed; error holds the reason
+};
+
+// What an open for reading found, or why it refused.
+struct FileStatus {
+    FileRefusal refusal = FileRefusal::None;
+    int error = 0;                      // errno behind Missing and Unreadable
+    FileKind kind = FileKind::Regular;  // what the file is, behind NotRegular
+    int64_t size = 0;                   // the size behind TooLarge; -1 once it grew past the bound as it was read
+};
+
+// Why a file was not read, into text: the kind, the size against bound ("far more than any
+// <what>"), or the error's own text; empty for None and Missing.
+void DescribeFileRefusal(const FileStatus &status, int64_t bound, const char *what, char *text, size_t capacity);
+
+// Opens a file for reading, without ever waiting: only a regular file of at most maxSize bytes.
+// Anything else yields nullptr with status telling why. The stream reads the bytes as they
+// stand in the file, CR LF included, on every system.
+FILE *OpenRegularFile(const char *name, int64_t maxSize, FileStatus &status);
 #ifdef _WIN32
-FILE *OpenRegularFile(const wchar_t *name, ScoreFileStatus &status);
+FILE *OpenRegularFile(const wchar_t *name, int64_t maxSize, FileStatus &status);
 #endif
+
+// The line end a file gets on this system: "\r\n" on Windows, "\n" elsewhere.
+extern const char LineEndOnDisk[];
+
+// text with each "\n" as the system's line end: the bytes a writer puts on the disk.
+std::string WithSystemLineEnds(const char *text, size_t length);
 
 // Writes text as the whole new content of the named file, so that a reader only ever sees the
 // old or the complete new content, and any failure leaves the old file as it was; see
@@ -79,9 +116,6 @@ bool WriteWholeFile(const wchar_t *name, const char *text, size_t length, Specia
 #endif
 
 #ifdef _WIN32
-// Room for any path the wide calls of Windows take.
-constexpr unsigned WideFolderSize = 4096;
-
 // FolderWrittenBy as Windows names the folder: wide, so that no character is lost on the way.
 void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize]);
 #endif
@@ -91,8 +125,8 @@ void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize]);
 // system names it no more; the name it had at the last read or save of a file is taken then.
 void FullPathOf(const char *folder, char (&full)[PATH_MAX]);
 
-// Remembers the current directory's full name for FullPathOf. Every read of the score file
-// calls it, the first at start, so that a folder removed later is still named.
+// Remembers the current directory's full name for FullPathOf. Every open for reading and every
+// whole write calls it, the first at start, so that a folder removed later is still named.
 void RememberCurrentDirectory();
 
 // True where writing name would write over other, another of the program's own files: both
@@ -113,3 +147,23 @@ bool RefuseOverwriting(SaveFailure *failure, const char *other);
 // of the file they point at, whether or not that file exists yet; otherwise the folder the
 // name lies in ("." for a bare name).
 void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX]);
+
+// Files that lie beside another (a journal, a recovery file): name in the folder that a writer
+// of owner writes into, through owner's links. Wide from the folder to the call on Windows.
+FILE *OpenRegularFileBeside(const char *owner, const char *name, int64_t maxSize, FileStatus &status);
+
+// The name of the file beside owner as the system's calls take it; false where it would not fit.
+bool PathBeside(const char *owner, const char *name, NativePath &path);
+
+// Makes the file beside owner new, with text (each "\n" the system's line end) and mode 0600,
+// and syncs it and its folder's entry. Fails with EEXIST where the name is taken (a link there,
+// even a dangling one, counts), without touching what is there; removes what it made of a
+// text that did not reach the disk whole.
+bool CreateFileBeside(const char *owner, const char *name, const char *text, size_t length, SaveFailure *failure);
+
+// Removes the file beside owner; one that is gone already is no failure.
+bool RemoveFileBeside(const char *owner, const char *name, SaveFailure *failure);
+
+// The full name of the file beside owner, UTF-8, for a message; name alone where the whole is
+// too long.
+void ShownPathBeside(const char *owner, const char *name, char (&path)[PATH_MAX]);

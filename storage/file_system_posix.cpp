@@ -1,7 +1,6 @@
 #include "file_system.h"
 
 #include "posix_calls.h"
-#include "score_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +14,8 @@
 #include <unistd.h>
 
 WriterSeams writerSeams = {::rename, ::mkostemp, ::fsync};
+
+const char LineEndOnDisk[] = "\n";
 
 namespace {
 
@@ -224,7 +225,7 @@ bool TemporaryRefused(int error)
 }
 
 // The new text is in place; a folder whose sync failed may lose the rename in a crash, and the
-// player is told, so that the scores stay marked as not saved until a save makes it.
+// player is told, so that what was saved stays marked as not saved until a save makes it.
 bool FailFolderSync(const char *target, int error, SaveFailure *failure)
 {
     char folder[PATH_MAX], shown[PATH_MAX];
@@ -307,28 +308,28 @@ bool MadeReadOnly(const struct stat &info)
 
 namespace {
 
-FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
+FILE *Refuse(FileStatus &status, FileRefusal refusal, int error = 0)
 {
     status.refusal = refusal;
     status.error = error;
     return nullptr;
 }
 
-FILE *RefuseFailed(ScoreFileStatus &status, int error)
+FILE *RefuseFailed(FileStatus &status, int error)
 {
-    return Refuse(status, error == ENOENT ? ScoreFileRefusal::Missing : ScoreFileRefusal::Unreadable, error);
+    return Refuse(status, error == ENOENT ? FileRefusal::Missing : FileRefusal::Unreadable, error);
 }
 
-bool IsReadableKind(const struct stat &info, ScoreFileStatus &status)
+bool IsReadableKind(const struct stat &info, int64_t maxSize, FileStatus &status)
 {
     if (!S_ISREG(info.st_mode)) {
         status.kind = FileKindOf(info.st_mode);
-        Refuse(status, ScoreFileRefusal::NotRegular);
+        Refuse(status, FileRefusal::NotRegular);
         return false;
     }
-    if (info.st_size > MaxScoreFileSize) {
+    if (info.st_size > maxSize) {
         status.size = info.st_size;
-        Refuse(status, ScoreFileRefusal::TooLarge);
+        Refuse(status, FileRefusal::TooLarge);
         return false;
     }
     return true;
@@ -339,13 +340,13 @@ bool IsReadableKind(const struct stat &info, ScoreFileStatus &status)
 // The kind is looked at before the open, which a device may answer with side effects, and
 // again on what was opened, in case the name changed hands in between; O_NONBLOCK keeps even
 // that open from waiting on a pipe.
-FILE *OpenRegularFile(const char *name, ScoreFileStatus &status)
+FILE *OpenRegularFile(const char *name, int64_t maxSize, FileStatus &status)
 {
     RememberCurrentDirectory();
     struct stat info;
     if (stat(name, &info) != 0)
         return RefuseFailed(status, errno);
-    if (!IsReadableKind(info, status))
+    if (!IsReadableKind(info, maxSize, status))
         return nullptr;
     int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -353,7 +354,7 @@ FILE *OpenRegularFile(const char *name, ScoreFileStatus &status)
     FILE *stream = nullptr;
     if (fstat(fd, &info) != 0)
         RefuseFailed(status, errno);
-    else if (IsReadableKind(info, status) && (stream = fdopen(fd, "r")) == nullptr)
+    else if (IsReadableKind(info, maxSize, status) && (stream = fdopen(fd, "r")) == nullptr)
         RefuseFailed(status, errno);
     if (stream == nullptr)
         close(fd);

@@ -1,56 +1,30 @@
+// The reads and the whole writes on Windows: a regular file opened for reading only after a look
+// at what it is, the replace through a temporary of our own, and a pipe or a device written into.
+// The rewrite in place is in in_place_rewrite_windows.cpp, names and links in
+// file_names_windows.cpp.
+
 #include "file_system.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-
-#include <memory>
-#include <vector>
+#include <string>
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #include <aclapi.h>
-#include <winioctl.h>
 
-#include "score_file.h"
 #include "windows_calls.h"
+
+const char LineEndOnDisk[] = "\r\n";
 
 namespace {
 
 constexpr int TemporaryAttempts = 100;
 // A pipe's reader or a device is given this long to take the whole text.
 constexpr DWORD SpecialWaitMilliseconds = 1000;
-// As the system allows: a longer chain of links is a loop.
-constexpr int MaxLinkHops = 63;
-// Line ends are written a piece at a time: each "\n" of the text becomes "\r\n".
-constexpr size_t TranslatedPieceSize = 8192;
-
-// For a message, in UTF-8 so that every character of the name survives, and without the
-// "\\?\" prefix that final paths carry.
-void NarrowForPlayer(const wchar_t *wide, char (&narrow)[PATH_MAX])
-{
-    if (std::wcsncmp(wide, L"\\\\?\\UNC\\", 8) == 0) {
-        narrow[0] = '\\';
-        if (WideCharToMultiByte(CP_UTF8, 0, wide + 7, -1, narrow + 1, PATH_MAX - 1, nullptr, nullptr) <= 0)
-            narrow[0] = 0;
-        return;
-    }
-    if (std::wcsncmp(wide, L"\\\\?\\", 4) == 0)
-        wide += 4;
-    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, narrow, PATH_MAX, nullptr, nullptr) <= 0)
-        narrow[0] = 0;
-}
-
-// The folder as the player knows it: its full path.
-void FullWidePathOf(const wchar_t *folder, WidePath &full)
-{
-    const DWORD length = GetFullPathNameW(folder, WidePathSize, full, nullptr);
-    if (length == 0 || length >= WidePathSize)
-        std::wcscpy(full, folder);
-}
 
 // "\\.\" names devices and pipes themselves: nothing there is a file, and opening one may
 // wait or act.
@@ -61,30 +35,6 @@ bool InDeviceNamespace(const wchar_t *name, FileKind &kind)
     kind = _wcsnicmp(name + 4, L"pipe", 4) == 0 && (name[8] == L'\\' || name[8] == L'/') ? FileKind::NamedPipe
                                                                                          : FileKind::Device;
     return true;
-}
-
-void FolderOf(const wchar_t *path, WidePath &folder)
-{
-    const wchar_t *slash = std::wcsrchr(path, L'\\');
-    const wchar_t *other = std::wcsrchr(path, L'/');
-    if (other != nullptr && (slash == nullptr || other > slash))
-        slash = other;
-    if (slash == nullptr) {
-        std::wcscpy(folder, L".");
-        return;
-    }
-    // The root keeps its backslash: "E:\", not the volume "E:" (nor "E:" as the drive's current folder).
-    const bool root = slash == path || slash[-1] == L':';
-    const size_t length = size_t(slash - path) + (root ? 1 : 0);
-    std::wmemcpy(folder, path, length);
-    folder[length] = 0;
-}
-
-// The file a name stands for, through links (where Windows has them), when it exists.
-bool FinalPathOf(HANDLE file, WidePath &target)
-{
-    const DWORD length = GetFinalPathNameByHandleW(file, target, WidePathSize, FILE_NAME_NORMALIZED);
-    return length > 0 && length < WidePathSize;
 }
 
 // Writes one piece; a pipe or a device (overlapped handles) gets what is left until the
@@ -124,40 +74,27 @@ bool WritePiece(HANDLE file, const char *piece, DWORD size, bool overlapped, ULO
     return true;
 }
 
-bool WriteTranslated(HANDLE file, const char *text, size_t length, bool overlapped = false, size_t *done = nullptr)
+}  // namespace
+
+bool WritePieces(HANDLE file, const char *bytes, size_t size, bool overlapped, size_t *done)
 {
     const ULONGLONG deadline = GetTickCount64() + SpecialWaitMilliseconds;
-    char piece[TranslatedPieceSize];
-    size_t used = 0;
-    for (size_t i = 0; i <= length; ++i) {
-        if (i == length || used + 2 > sizeof piece) {
-            if (used > 0 && !WritePiece(file, piece, DWORD(used), overlapped, deadline))
-                return false;
-            if (done != nullptr)
-                *done = i;
-            used = 0;
-            if (i == length)
-                break;
-        }
-        if (text[i] == '\n')
-            piece[used++] = '\r';
-        piece[used++] = text[i];
+    for (size_t at = 0; at < size; at += PieceSize) {
+        const size_t piece = size - at < PieceSize ? size - at : PieceSize;
+        if (!WritePiece(file, bytes + at, DWORD(piece), overlapped, deadline))
+            return false;
+        if (done != nullptr)
+            *done = at + piece;
     }
     return true;
 }
 
-size_t TranslatedLength(const char *text, size_t length)
-{
-    size_t lineEnds = 0;
-    for (size_t i = 0; i < length; ++i)
-        lineEnds += text[i] == '\n';
-    return length + lineEnds;
-}
+namespace {
 
 // A pipe or a device takes the text as it comes, as opening it for writing always did; the open
 // itself never waits for a pipe's reader, and a reader that takes the text slowly or not at all
 // is given a second for all of it, and no more.
-bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size_t length, SaveFailure *failure)
+bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const std::string &bytes, SaveFailure *failure)
 {
     HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
@@ -168,7 +105,7 @@ bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size
         return Fail(failure, error);
     }
     size_t written = 0;
-    const bool done = WriteTranslated(file, text, length, true, &written);
+    const bool done = WritePieces(file, bytes.data(), bytes.size(), true, &written);
     const DWORD error = GetLastError();
     CloseHandle(file);
     if (done || error != WAIT_TIMEOUT)
@@ -176,11 +113,13 @@ bool WriteIntoSpecial(const wchar_t *name, FileKind kind, const char *text, size
     char reason[sizeof SaveFailure::reason];
     std::snprintf(reason, sizeof reason, "%s did not take it all within a second; %llu of %llu bytes were written",
                   kind == FileKind::NamedPipe ? "The named pipe" : "The device", (unsigned long long)written,
-                  (unsigned long long)length);
+                  (unsigned long long)bytes.size());
     return SaveFailed(failure, EAGAIN, reason);
 }
 
-// Backups that go by the archive attribute (xcopy /m, robocopy /m) take the new scores.
+}  // namespace
+
+// Backups that go by the archive attribute (xcopy /m, robocopy /m) take the new text.
 void MarkForBackup(const wchar_t *target)
 {
     const DWORD attributes = GetFileAttributesW(target);
@@ -225,7 +164,7 @@ void TakeOverAccessAndAttributes(const wchar_t *target, DWORD attributes, HANDLE
 
 // A name of our own beside the file, made with CREATE_NEW: nothing someone else made is ever
 // followed, written or removed.
-HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary, const wchar_t *kind = L".tmp-")
+HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary, const wchar_t *kind)
 {
     static const wchar_t Letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     LARGE_INTEGER now{};
@@ -250,102 +189,18 @@ HANDLE CreateTemporary(const wchar_t *target, WidePath &temporary, const wchar_t
     return INVALID_HANDLE_VALUE;
 }
 
-// The old text, whole, in a file of our own beside target that takes its access list: kept,
-// flushed, until the new text is on the disk. False where none can be made, such as in the
-// folder that refused the temporary: the old bytes the rewrite covers are then kept in memory.
-bool KeepOldText(HANDLE file, LONGLONG size, const wchar_t *target, DWORD attributes, WidePath &copy)
-{
-    HANDLE out = CreateTemporary(target, copy, L".old-");
-    if (out == INVALID_HANDLE_VALUE) {
-        copy[0] = 0;
-        return false;
-    }
-    TakeOverAccessAndAttributes(target, attributes, out);
-    const std::unique_ptr<char[]> piece(new char[TranslatedPieceSize]);
-    bool kept = MoveTo(file, 0);
-    for (LONGLONG at = 0; kept && at < size;) {
-        DWORD got = 0, written = 0;
-        kept = ReadFile(file, piece.get(), DWORD(TranslatedPieceSize), &got, nullptr) && got > 0 &&
-               WriteFile(out, piece.get(), got, &written, nullptr) && written == got;
-        at += got;
-    }
-    kept = kept && FlushFileBuffers(out);
-    CloseHandle(out);
-    if (!kept) {
-        DeleteFileW(copy);
-        copy[0] = 0;
-    }
-    return MoveTo(file, 0) && kept;
-}
-
-// Only once the file has grown to the new text's length, which takes the room on the disk, is
-// its first byte changed: a full disk leaves it as it was. The old bytes the new text covers are
-// kept, so that a write that fails after all (a file system that grows a file without taking
-// its room) puts them back, with the old length; the whole old text waits beside it as well.
-bool RewriteInPlace(const wchar_t *target, const char *text, size_t length, SaveFailure *failure,
-                    const ReplaceCheck &check)
-{
-    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Fail(failure, GetLastError());
-    LARGE_INTEGER oldLength{};
-    const LONGLONG newLength = LONGLONG(TranslatedLength(text, length));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileSizeEx(file, &oldLength) || !GetFileInformationByHandle(file, &info)) {
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        return Fail(failure, error);
-    }
-    WidePath copy;
-    KeepOldText(file, oldLength.QuadPart, target, info.dwFileAttributes, copy);
-    const DWORD covered = DWORD(oldLength.QuadPart < newLength ? oldLength.QuadPart : newLength);
-    const std::unique_ptr<char[]> old(new char[covered + 1]);
-    DWORD got = 0;
-    const bool holds = check.Holds();
-    if (!holds || !ReadFile(file, old.get(), covered, &got, nullptr) || got != covered) {
-        const DWORD error = got != covered ? ERROR_READ_FAULT : GetLastError();
-        CloseHandle(file);
-        if (copy[0] != 0)
-            DeleteFileW(copy);
-        return holds ? Fail(failure, error) : ChangedMeanwhile(failure);
-    }
-    bool done = (oldLength.QuadPart >= newLength || (MoveTo(file, newLength) && SetEndOfFile(file))) &&
-                MoveTo(file, 0) && WriteTranslated(file, text, length) && FlushFileBuffers(file) &&
-                SetEndOfFile(file) && FlushFileBuffers(file);
-    const DWORD error = GetLastError();
-    bool putBack = done;
-    if (!done) {
-        DWORD written = 0;
-        putBack = MoveTo(file, 0) && WriteFile(file, old.get(), covered, &written, nullptr) && written == covered &&
-                  MoveTo(file, oldLength.QuadPart) && SetEndOfFile(file) && FlushFileBuffers(file);
-    }
-    CloseHandle(file);
-    if (copy[0] != 0 && putBack)
-        DeleteFileW(copy);
-    if (done)
-        MarkForBackup(target);
-    if (done)
-        return true;
-    char shown[PATH_MAX] = "";
-    WidePath full;
-    if (!putBack && copy[0] != 0) {
-        FullWidePathOf(copy, full);
-        NarrowForPlayer(full, shown);
-    }
-    return FailRewrite(failure, ErrnoOf(error), !putBack, shown);
-}
+namespace {
 
 // existing: the attributes of the file replaced, or nullptr for a new one.
-bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const char *text, size_t length,
+bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const std::string &bytes,
                              SaveFailure *failure, const ReplaceCheck &check)
 {
     WidePath temporary;
-    HANDLE file = CreateTemporary(target, temporary);
+    HANDLE file = CreateTemporary(target, temporary, L".tmp-");
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (existing != nullptr && (error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE))
-            return RewriteInPlace(target, text, length, failure, check);
+            return RewriteInPlace(target, bytes.data(), bytes.size(), failure, check);
         WidePath folder, full;
         FolderOf(target, folder);
         FullWidePathOf(folder, full);
@@ -357,7 +212,7 @@ bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const
         return SaveFailed(failure, ErrnoOf(error), reason);
     }
     TakeOverAccessAndAttributes(target, existing != nullptr ? *existing : 0, file);
-    bool done = WriteTranslated(file, text, length) && FlushFileBuffers(file);
+    bool done = WritePieces(file, bytes.data(), bytes.size()) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
     if (done && !check.Holds()) {
@@ -375,184 +230,33 @@ bool ReplaceThroughTemporary(const wchar_t *target, const DWORD *existing, const
     return true;
 }
 
-// Layout of a symbolic link's reparse data, as FSCTL_GET_REPARSE_POINT gives it.
-struct SymbolicLinkData {
-    DWORD tag;
-    WORD dataLength;
-    WORD reserved;
-    WORD substituteOffset;
-    WORD substituteLength;
-    WORD printOffset;
-    WORD printLength;
-    DWORD flags;
-    wchar_t path[1];
-};
-constexpr DWORD SymbolicLinkRelative = 1;
-
-// Where a symbolic link points, read from the link itself: for a link whose target does not
-// exist, which the system will not open.
-bool LinkTarget(const wchar_t *name, WidePath &target)
-{
-    HANDLE link = CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (link == INVALID_HANDLE_VALUE)
-        return false;
-    alignas(SymbolicLinkData) char buffer[16 * 1024];
-    DWORD got = 0;
-    const bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer, &got, nullptr);
-    CloseHandle(link);
-    const auto *data = reinterpret_cast<const SymbolicLinkData *>(buffer);
-    if (!read || got < sizeof(SymbolicLinkData) || data->tag != IO_REPARSE_TAG_SYMLINK)
-        return false;
-    const size_t length = data->substituteLength / sizeof(wchar_t);
-    const wchar_t *path = data->path + data->substituteOffset / sizeof(wchar_t);
-    if (length + 1 >= WidePathSize)
-        return false;
-    WidePath pointed;
-    std::wmemcpy(pointed, path, length);
-    pointed[length] = 0;
-    if (std::wcsncmp(pointed, L"\\??\\", 4) == 0)
-        pointed[1] = L'\\';  // the object manager's prefix, as a path takes it: "\\?\"
-    if ((data->flags & SymbolicLinkRelative) == 0)
-        return std::swprintf(target, WidePathSize, L"%ls", pointed) >= 0;
-    WidePath folder;
-    FolderOf(name, folder);
-    return std::swprintf(target, WidePathSize, L"%ls%ls%ls", folder, Joint(folder), pointed) >= 0;
-}
-
-// The name a save writes to: through links whose target does not exist yet, that target, so
-// that the link stays a link and the file is made where it points, as on every other system.
-void FollowDanglingLinks(const wchar_t *name, WidePath &target)
-{
-    std::wcscpy(target, name);
-    for (int hop = 0; hop < MaxLinkHops; ++hop) {
-        WidePath next;
-        if (!LinkTarget(target, next))
-            return;
-        std::wcscpy(target, next);
-    }
-}
-
-FILE *Refuse(ScoreFileStatus &status, ScoreFileRefusal refusal, int error = 0)
+FILE *Refuse(FileStatus &status, FileRefusal refusal, int error = 0)
 {
     status.refusal = refusal;
     status.error = error;
     return nullptr;
 }
 
-FILE *RefuseKind(ScoreFileStatus &status, FileKind kind)
+FILE *RefuseKind(FileStatus &status, FileKind kind)
 {
     status.kind = kind;
-    return Refuse(status, ScoreFileRefusal::NotRegular);
+    return Refuse(status, FileRefusal::NotRegular);
 }
 
 }  // namespace
 
-int ErrnoOf(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_DIRECTORY:
-        return EINVAL;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EIO;
-    }
-}
-
-bool Widen(const char *name, WidePath &wide)
-{
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, wide, int(WidePathSize)) > 0;
-}
-
-bool Fail(SaveFailure *failure, DWORD error)
-{
-    return SaveFailed(failure, ErrnoOf(error));
-}
-
-HANDLE OpenToLookAt(const wchar_t *name)
-{
-    return CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-FileKind KindOf(HANDLE file)
-{
-    switch (GetFileType(file)) {
-    case FILE_TYPE_CHAR:
-        return FileKind::Device;
-    case FILE_TYPE_PIPE:
-        return FileKind::NamedPipe;
-    case FILE_TYPE_DISK: {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!GetFileInformationByHandle(file, &info))
-            return FileKind::Other;
-        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
-    }
-    default:
-        return FileKind::Other;
-    }
-}
-
-const wchar_t *Joint(const wchar_t *folder)
-{
-    const size_t length = std::wcslen(folder);
-    return length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/') ? L"" : L"\\";
-}
-
-// The same volume and file index: one file, through links and under any name.
-bool LeadsToFileOf(const wchar_t *name, const wchar_t *other, bool onlyThroughALinkOfName)
-{
-    HANDLE mine = OpenToLookAt(name), theirs = OpenToLookAt(other);
-    BY_HANDLE_FILE_INFORMATION mineInfo{}, theirInfo{};
-    bool same = false;
-    if (mine != INVALID_HANDLE_VALUE && theirs != INVALID_HANDLE_VALUE)
-        same = GetFileInformationByHandle(mine, &mineInfo) && GetFileInformationByHandle(theirs, &theirInfo) &&
-               mineInfo.dwVolumeSerialNumber == theirInfo.dwVolumeSerialNumber &&
-               mineInfo.nFileIndexHigh == theirInfo.nFileIndexHigh && mineInfo.nFileIndexLow == theirInfo.nFileIndexLow;
-    for (HANDLE file : {mine, theirs})
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    const auto isLink = [](const wchar_t *path) {
-        const DWORD attributes = GetFileAttributesW(path);
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    };
-    return same && (!onlyThroughALinkOfName || (isLink(name) && !isLink(other)));
-}
-
-// The handle is looked at before a byte is read: only a file on a disk, and no larger than any
-// score file can be, becomes a stream. The stream reads the bytes as they are, CR LF included,
+// The handle is looked at before a byte is read: only a file on a disk, and no larger than the
+// bound, becomes a stream. The stream reads the bytes as they are, CR LF included,
 // as on every other system.
-FILE *OpenRegularFile(const char *name, ScoreFileStatus &status)
+FILE *OpenRegularFile(const char *name, int64_t maxSize, FileStatus &status)
 {
     WidePath wide;
     if (!Widen(name, wide))
-        return Refuse(status, ScoreFileRefusal::Unreadable, ErrnoOf(GetLastError()));
-    return OpenRegularFile(wide, status);
+        return Refuse(status, FileRefusal::Unreadable, ErrnoOf(GetLastError()));
+    return OpenRegularFile(wide, maxSize, status);
 }
 
-FILE *OpenRegularFile(const wchar_t *wide, ScoreFileStatus &status)
+FILE *OpenRegularFile(const wchar_t *wide, int64_t maxSize, FileStatus &status)
 {
     FileKind kind = FileKind::Other;
     if (InDeviceNamespace(wide, kind))
@@ -562,7 +266,7 @@ FILE *OpenRegularFile(const wchar_t *wide, ScoreFileStatus &status)
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return Refuse(status, missing ? ScoreFileRefusal::Missing : ScoreFileRefusal::Unreadable, ErrnoOf(error));
+        return Refuse(status, missing ? FileRefusal::Missing : FileRefusal::Unreadable, ErrnoOf(error));
     }
     kind = KindOf(file);
     LARGE_INTEGER size{};
@@ -570,23 +274,23 @@ FILE *OpenRegularFile(const wchar_t *wide, ScoreFileStatus &status)
         CloseHandle(file);
         return RefuseKind(status, kind);
     }
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > MaxScoreFileSize) {
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > maxSize) {
         const DWORD error = GetLastError();
         CloseHandle(file);
-        if (size.QuadPart <= MaxScoreFileSize)
-            return Refuse(status, ScoreFileRefusal::Unreadable, ErrnoOf(error));
+        if (size.QuadPart <= maxSize)
+            return Refuse(status, FileRefusal::Unreadable, ErrnoOf(error));
         status.size = size.QuadPart;
-        return Refuse(status, ScoreFileRefusal::TooLarge);
+        return Refuse(status, FileRefusal::TooLarge);
     }
     const int fd = _open_osfhandle(intptr_t(file), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
         CloseHandle(file);
-        return Refuse(status, ScoreFileRefusal::Unreadable, EMFILE);
+        return Refuse(status, FileRefusal::Unreadable, EMFILE);
     }
     FILE *stream = _fdopen(fd, "rb");
     if (stream == nullptr) {
         _close(fd);
-        return Refuse(status, ScoreFileRefusal::Unreadable, errno);
+        return Refuse(status, FileRefusal::Unreadable, errno);
     }
     return stream;
 }
@@ -603,10 +307,11 @@ bool WriteWholeFile(const char *name, const char *text, size_t length, SpecialTa
 bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, SpecialTarget special, SaveFailure *failure,
                     const ReplaceCheck &check)
 {
+    const std::string bytes = WithSystemLineEnds(text, length);
     FileKind kind = FileKind::Other;
     const bool writeInto = special == SpecialTarget::WriteInto;
     if (InDeviceNamespace(wide, kind))
-        return writeInto ? WriteIntoSpecial(wide, kind, text, length, failure)
+        return writeInto ? WriteIntoSpecial(wide, kind, bytes, failure)
                          : SaveFailed(failure, EINVAL, FileKindText(kind));
     HANDLE look = OpenToLookAt(wide);
     if (look == INVALID_HANDLE_VALUE) {
@@ -615,7 +320,7 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
             return Fail(failure, error);
         WidePath target;
         FollowDanglingLinks(wide, target);
-        return ReplaceThroughTemporary(target, nullptr, text, length, failure, check);  // a folder that is missing says so
+        return ReplaceThroughTemporary(target, nullptr, bytes, failure, check);  // a folder that is missing says so
     }
     kind = KindOf(look);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -625,7 +330,7 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     CloseHandle(look);
     if (kind != FileKind::Regular) {
         const bool takesText = kind == FileKind::Device || kind == FileKind::NamedPipe;
-        return writeInto && takesText ? WriteIntoSpecial(wide, kind, text, length, failure)
+        return writeInto && takesText ? WriteIntoSpecial(wide, kind, bytes, failure)
                                       : SaveFailed(failure, EINVAL, FileKindText(kind));
     }
     if (!looked)
@@ -640,49 +345,7 @@ bool WriteWholeFile(const wchar_t *wide, const char *text, size_t length, Specia
     CloseHandle(probe);
     // A file with more names than one keeps them all: a replace would leave the others the old text.
     if (info.nNumberOfLinks > 1)
-        return RewriteInPlace(target, text, length, failure, check);
-    return ReplaceThroughTemporary(target, &info.dwFileAttributes, text, length, failure, check);
+        return RewriteInPlace(target, bytes.data(), bytes.size(), failure, check);
+    return ReplaceThroughTemporary(target, &info.dwFileAttributes, bytes, failure, check);
 }
 
-bool LeadsToFileOf(const char *name, const char *other, bool onlyThroughALinkOfName)
-{
-    WidePath wideName, wideOther;
-    return Widen(name, wideName) && Widen(other, wideOther) &&
-           LeadsToFileOf(wideName, wideOther, onlyThroughALinkOfName);
-}
-
-// GetFullPathNameW joins names as text, and a removed folder's name with them.
-void RememberCurrentDirectory() {}
-
-void WideFolderWrittenBy(const char *name, wchar_t (&folder)[WideFolderSize])
-{
-    std::wcscpy(folder, L".");
-    WidePath wide, target;
-    if (!Widen(name, wide))
-        return;
-    HANDLE look = OpenToLookAt(wide);
-    const bool resolved = look != INVALID_HANDLE_VALUE && FinalPathOf(look, target);
-    if (look != INVALID_HANDLE_VALUE)
-        CloseHandle(look);
-    if (!resolved)
-        FollowDanglingLinks(wide, target);
-    FolderOf(target, folder);
-}
-
-void FolderWrittenBy(const char *name, char (&folder)[PATH_MAX])
-{
-    WidePath wideFolder;
-    WideFolderWrittenBy(name, wideFolder);
-    NarrowForPlayer(wideFolder, folder);
-}
-
-void FullPathOf(const char *folder, char (&full)[PATH_MAX])
-{
-    WidePath wide, wideFull;
-    if (MultiByteToWideChar(CP_UTF8, 0, folder, -1, wide, int(WidePathSize)) <= 0) {
-        std::snprintf(full, sizeof full, "%s", folder);
-        return;
-    }
-    FullWidePathOf(wide, wideFull);
-    NarrowForPlayer(wideFull, full);
-}

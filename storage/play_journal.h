@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "chart_table.h"
@@ -69,20 +70,11 @@ size_t FormatPlayLine(const PlayLine &line, char (&out)[MaxPlayLineSize]);
 // themselves, wide on Windows, so that no character of a player's folder is lost on the way.
 void PlayJournalPath(char (&path)[PATH_MAX]);
 
-enum class PlayJournalRefusal : uint8_t {
-    None,        // read (or appended to)
-    Missing,     // no journal yet: nothing played, nothing to report
-    NotRegular,  // a pipe, a device, a socket, a directory, or a link to one: never opened
-    TooLarge,    // above MaxPlayJournalSize
-    Unreadable,  // opening or reading failed; error holds the reason
-};
-
-struct PlayJournalStatus {
-    PlayJournalRefusal refusal = PlayJournalRefusal::None;
-    int error = 0;
-    FileKind kind = FileKind::Regular;
-    int64_t size = 0;
-};
+// None: read (or appended to); Missing: no journal yet, nothing played, nothing to report;
+// NotRegular: a pipe, a device, a socket, a directory, or a link to one, never opened;
+// TooLarge: above MaxPlayJournalSize; Unreadable: opening or reading failed, error says why.
+using PlayJournalRefusal = FileRefusal;
+using PlayJournalStatus = FileStatus;
 
 // Why the journal was not read or written, for a message to the player ("Is a named pipe").
 struct PlayJournalRefusalText {
@@ -140,6 +132,15 @@ bool ReadPlayJournalThrough(PlayJournal &journal, PlayJournalStatus &status, int
 bool RefuseAppend(const PlayJournalStatus &status, SaveFailure *failure);
 
 // What one append writes into a file of the given size whose last byte is last: the header
-// into an empty file, a line end after a torn last line, then the text, each "\n" as lineEnd.
-std::vector<char> PlayJournalAppendBytes(int64_t size, char last, const char *text, size_t length,
-                                         const char *lineEnd);
+// into an empty file, a line end after a torn last line, then the text, each "\n" as the
+// system's line end.
+std::string PlayJournalAppendBytes(int64_t size, char last, const char *text, size_t length);
+
+// Parses journal.text from parsedLength on, whole lines only.
+void ParsePlayJournalTail(PlayJournal &journal);
+
+// AppendPlayLines and ReadPlayJournal for the journal beside owner (see OpenRegularFileBeside),
+// which is never owner itself, through a link or under another name.
+bool AppendPlayLinesBeside(const char *owner, const char *text, size_t length, SaveFailure *failure,
+                           PlayJournalRefusal *refused);
+bool ReadPlayJournalBeside(const char *owner, PlayJournal &journal, PlayJournalStatus &status);

@@ -1,33 +1,22 @@
 // The play journal on POSIX systems: only a regular file of at most MaxPlayJournalSize is
 // opened at all, looked at before the open and again on what was opened; O_NONBLOCK keeps even
-// that open from waiting. It is never the score file, through a link or under another name.
+// that open from waiting. It is never the file it lies beside, through a link or under another
+// name.
 
 #include "play_journal.h"
 
 #include "posix_calls.h"
-#include "score_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-
-bool JournalPath(char (&path)[PATH_MAX])
-{
-    char folder[PATH_MAX];
-    FolderWrittenBy(ScoreFileName, folder);
-    if (std::snprintf(path, sizeof path, "%s/%s", folder, PlayJournalName) >= int(sizeof path)) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    return true;
-}
 
 bool IsJournalKind(const struct stat &info, PlayJournalStatus &status)
 {
@@ -83,7 +72,7 @@ bool AppendTo(int fd, const struct stat &info, const char *text, size_t length, 
     char last = '\n';
     if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) != 1)
         return Fail(failure, errno);
-    const std::vector<char> batch = PlayJournalAppendBytes(info.st_size, last, text, length, "\n");
+    const std::string batch = PlayJournalAppendBytes(info.st_size, last, text, length);
     // A limit on the size of the files this process writes would cut the write short; a room
     // reserved beyond the end does not count against it.
     rlimit limit{};
@@ -113,13 +102,14 @@ bool AppendTo(int fd, const struct stat &info, const char *text, size_t length, 
 
 }  // namespace
 
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
+bool AppendPlayLinesBeside(const char *owner, const char *text, size_t length, SaveFailure *failure,
+                           PlayJournalRefusal *refused)
 {
     char path[PATH_MAX];
-    if (!JournalPath(path))
+    if (!PathBeside(owner, PlayJournalName, path))
         return Fail(failure, errno);
-    if (LeadsToFileOf(path, ScoreFileName, false))
-        return RefuseOverwriting(failure, ScoreFileName);
+    if (LeadsToFileOf(path, owner, false))
+        return RefuseOverwriting(failure, owner);
     struct stat info;
     PlayJournalStatus status;
     const int fd = OpenJournal(path, O_RDWR | O_APPEND | O_CREAT, info, status);
@@ -134,11 +124,11 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, Play
     return appended;
 }
 
-bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status)
+bool ReadPlayJournalBeside(const char *owner, PlayJournal &journal, PlayJournalStatus &status)
 {
     status = PlayJournalStatus{};
     char path[PATH_MAX];
-    if (!JournalPath(path)) {
+    if (!PathBeside(owner, PlayJournalName, path)) {
         RefuseJournal(status, errno);
         return false;
     }

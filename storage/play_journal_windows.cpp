@@ -1,35 +1,19 @@
 // The play journal on Windows: only a file on a disk of at most MaxPlayJournalSize is read or
-// written, and its name stays wide from the folder to the call. It is never the score file,
-// through a link or under another name.
+// written, and its name stays wide from the folder to the call. It is never the file it lies
+// beside, through a link or under another name.
 
 #include "play_journal.h"
 
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
-#include <vector>
+#include <string>
 
 #include <windows.h>
 
-#include "score_file.h"
 #include "windows_calls.h"
 
 namespace {
-
-bool JournalPath(WidePath &path)
-{
-    WideFolderWrittenBy(ScoreFileName, path);
-    const size_t length = std::wcslen(path);
-    wchar_t name[64];
-    if (MultiByteToWideChar(CP_UTF8, 0, PlayJournalName, -1, name, 64) <= 0 ||
-        length + 1 + std::wcslen(name) >= WidePathSize)
-        return false;
-    const size_t joint = std::wcslen(Joint(path));
-    if (joint > 0)
-        path[length] = L'\\';
-    std::wcscpy(path + length + joint, name);
-    return true;
-}
 
 HANDLE RefuseJournal(PlayJournalStatus &status, DWORD error)
 {
@@ -79,7 +63,7 @@ bool AppendTo(HANDLE file, LONGLONG size, const char *text, size_t length, SaveF
         if (!ReadFile(file, &last, 1, &got, &at) || got != 1)
             return Fail(failure, GetLastError());
     }
-    const std::vector<char> batch = PlayJournalAppendBytes(size, last, text, length, "\r\n");
+    const std::string batch = PlayJournalAppendBytes(size, last, text, length);
     // A full disk fails here, before a byte is written, where the file system reserves room.
     FILE_ALLOCATION_INFO room{};
     room.AllocationSize.QuadPart = size + LONGLONG(batch.size());
@@ -103,13 +87,14 @@ bool AppendTo(HANDLE file, LONGLONG size, const char *text, size_t length, SaveF
 }  // namespace
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end, whoever wrote last.
-bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, PlayJournalRefusal *refused)
+bool AppendPlayLinesBeside(const char *owner, const char *text, size_t length, SaveFailure *failure,
+                           PlayJournalRefusal *refused)
 {
-    WidePath path, scores;
-    if (!JournalPath(path))
+    WidePath path, wideOwner;
+    if (!PathBeside(owner, PlayJournalName, path))
         return SaveFailed(failure, ENAMETOOLONG);
-    if (Widen(ScoreFileName, scores) && LeadsToFileOf(path, scores, false))
-        return RefuseOverwriting(failure, ScoreFileName);
+    if (Widen(owner, wideOwner) && LeadsToFileOf(path, wideOwner, false))
+        return RefuseOverwriting(failure, owner);
     PlayJournalStatus status;
     LARGE_INTEGER size{};
     HANDLE file = OpenJournal(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
@@ -124,11 +109,11 @@ bool AppendPlayLines(const char *text, size_t length, SaveFailure *failure, Play
     return appended;
 }
 
-bool ReadPlayJournal(PlayJournal &journal, PlayJournalStatus &status)
+bool ReadPlayJournalBeside(const char *owner, PlayJournal &journal, PlayJournalStatus &status)
 {
     status = PlayJournalStatus{};
     WidePath path;
-    if (!JournalPath(path)) {
+    if (!PathBeside(owner, PlayJournalName, path)) {
         RefuseJournal(status, ERROR_FILENAME_EXCED_RANGE);
         return false;
     }

@@ -1,10 +1,11 @@
 #pragma once
 
-// What the POSIX writer's files share among themselves: file_system_posix.cpp (the replace
-// through a temporary, the reads), file_names_posix.cpp (links and folders),
-// play_journal_posix.cpp, in_place_rewrite_posix.cpp (the rewrite of the
-// file itself, with a copy of its old text beside it) and file_attributes_posix.cpp (extended
-// attributes and ACLs carried over to the temporary). Not for use above storage.
+// What the POSIX files of the file layer share among themselves: file_system_posix.cpp (the
+// replace through a temporary, the reads), file_names_posix.cpp (links, folders, the names of
+// files beside another), files_beside_posix.cpp (new files made whole, and removed),
+// in_place_rewrite_posix.cpp (the rewrite of the file itself, with a copy of its old text beside
+// it), file_attributes_posix.cpp (extended attributes and ACLs carried over to the temporary)
+// and folder_lock_posix.cpp; play_journal_posix.cpp uses them too. Not for use above storage.
 
 #include <cstddef>
 

@@ -84,27 +84,27 @@ void AppendLine(std::string &text, std::string_view line)
     text.push_back('\n');
 }
 
-#ifdef _WIN32
-constexpr char FolderSeparator[] = "\\";
-#else
-constexpr char FolderSeparator[] = "/";
-#endif
+// The slot's own file name, from 1.
+struct SlotName {
+    char text[64];
+    explicit SlotName(int slot) { std::snprintf(text, sizeof text, RecoveryFileNameFormat, slot + 1); }
+};
+
+bool CreateRecoveryFile(int slot, const char *text, size_t length, SaveFailure *failure)
+{
+    return CreateFileBeside(ScoreFileName, SlotName(slot).text, text, length, failure);
+}
 
 }  // namespace
 
 void RecoveryFilePath(int slot, char (&path)[PATH_MAX])
 {
-    char folder[PATH_MAX];
-    char full[PATH_MAX];
-    FolderWrittenBy(ScoreFileName, folder);
-    FullPathOf(folder, full);
-    const size_t length = std::strlen(full);
-    const bool joined = length > 0 && (full[length - 1] == '/' || full[length - 1] == FolderSeparator[0]);
-    char file[64];
-    std::snprintf(file, sizeof file, RecoveryFileNameFormat, slot + 1);
-    const int written = std::snprintf(path, sizeof path, "%s%s%s", full, joined ? "" : FolderSeparator, file);
-    if (written < 0 || written >= int(sizeof path))
-        std::snprintf(path, sizeof path, "%s", file);  // too long to name whole: the file's own name
+    ShownPathBeside(ScoreFileName, SlotName(slot).text, path);
+}
+
+bool RemoveRecoveryFile(int slot, SaveFailure *failure)
+{
+    return RemoveFileBeside(ScoreFileName, SlotName(slot).text, failure);
 }
 
 bool ParseRecoveryText(const char *text, size_t length, RecoveredScores &recovered)
@@ -176,8 +176,8 @@ bool WriteRecoveryFile(const bool (&unsaved)[ChartCount], const std::vector<Play
 bool ReadRecoveryFiles(RecoveredScores &recovered)
 {
     for (int slot = 0; slot < RecoverySlots; ++slot) {
-        ScoreFileStatus status;
-        FILE *file = OpenRecoveryFile(slot, status);
+        FileStatus status;
+        FILE *file = OpenRegularFileBeside(ScoreFileName, SlotName(slot).text, MaxScoreFileSize, status);
         if (file == nullptr)
             continue;  // mostly missing; a file of another kind under the name is none of ours
         std::string text;

@@ -57,9 +57,5 @@ bool RemoveRecoveryFiles(const RecoveredScores &recovered, SaveFailure *failure)
 // long.
 void RecoveryFilePath(int slot, char (&path)[PATH_MAX]);
 
-// The system's part, in recovery_file_posix.cpp or recovery_file_windows.cpp.
-FILE *OpenRecoveryFile(int slot, ScoreFileStatus &status);
-// Makes the file of that slot with the text and syncs it and its folder; fails with EEXIST
-// where the slot is taken, without touching what is there.
-bool CreateRecoveryFile(int slot, const char *text, size_t length, SaveFailure *failure);
+// Removes one slot's file; one that is gone already is no failure.
 bool RemoveRecoveryFile(int slot, SaveFailure *failure);

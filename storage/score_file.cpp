@@ -1,5 +1,6 @@
 #include "score_file.h"
 #include "score_reading.h"
+#include "score_file_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,9 +14,29 @@
 
 namespace {
 
-constexpr int LineBufferSize = 128;
-using LineBuffer = char[LineBufferSize];
 constexpr char Separator[] = "----------";
+
+// The file layer's refusals are the first of the score file's, in the same order.
+static_assert(int(ScoreFileRefusal::None) == int(FileRefusal::None) &&
+              int(ScoreFileRefusal::Missing) == int(FileRefusal::Missing) &&
+              int(ScoreFileRefusal::NotRegular) == int(FileRefusal::NotRegular) &&
+              int(ScoreFileRefusal::TooLarge) == int(FileRefusal::TooLarge) &&
+              int(ScoreFileRefusal::Unreadable) == int(FileRefusal::Unreadable));
+
+FILE *TakeOpenStatus(FILE *file, const FileStatus &opened, ScoreFileStatus &status)
+{
+    status.refusal = ScoreFileRefusal(opened.refusal);
+    status.error = opened.error;
+    status.kind = opened.kind;
+    status.size = opened.size;
+    return file;
+}
+
+// Only for a refusal the file layer knows.
+FileStatus AsFileStatus(const ScoreFileStatus &status)
+{
+    return {FileRefusal(status.refusal), status.error, status.kind, status.size};
+}
 
 // The whole text at once: nothing is stored from a file that turns out to be too large or
 // unreadable, and a text cut short is read again whole. A score file has at most 40 KiB, so the
@@ -46,89 +67,6 @@ bool ReadWhole(FILE *file, ScoreText &text, ScoreFileStatus &status)
     return status.refusal == ScoreFileRefusal::None;
 }
 
-// UTF-16 without a mark shows in the first line: a NUL byte after (little-endian) or before
-// (big-endian) each of its characters, up to its line feed. One NUL among other bytes is no
-// sign of it: the reader takes a title up to its first NUL.
-bool IsUnmarkedUtf16(const unsigned char *bytes, size_t length, bool &bigEndian)
-{
-    bool little = true;
-    bool big = true;
-    size_t characters = 0;
-    for (size_t i = 0; i + 1 < length && (little || big); i += 2, ++characters) {
-        little = little && bytes[i] != 0 && bytes[i + 1] == 0;
-        big = big && bytes[i] == 0 && bytes[i + 1] != 0;
-        if ((little && bytes[i] == '\n') || (big && bytes[i + 1] == '\n'))
-            break;
-    }
-    bigEndian = big;
-    return (little || big) && characters > 0;
-}
-
-// Editors and shells on Windows write score files with a UTF-8 byte-order mark (Notepad's
-// "UTF-8 with BOM") or in UTF-16 (PowerShell 5's ">", Notepad's "Unicode"). Titles and numbers
-// are ASCII, so such a file reads as the same text: the mark is skipped, and each UTF-16 code
-// unit becomes one byte, as Latin-1, '?' beyond it, which no title holds. Yields where the text
-// starts; UTF-16 is turned into bytes in place.
-size_t StartOfText(ScoreText &text)
-{
-    auto *bytes = reinterpret_cast<unsigned char *>(text.bytes.get());
-    const size_t length = text.length;
-    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
-        return 3;
-    bool bigEndian = false;
-    size_t from = 2;
-    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
-        bigEndian = false;
-    else if (length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
-        bigEndian = true;
-    else if (IsUnmarkedUtf16(bytes, length, bigEndian))
-        from = 0;
-    else
-        return 0;
-    size_t out = 0;
-    for (size_t i = from; i + 1 < length; i += 2) {  // an odd last byte is half a unit: cut off
-        const unsigned unit = bigEndian ? bytes[i] << 8 | bytes[i + 1] : bytes[i + 1] << 8 | bytes[i];
-        bytes[out++] = unit <= 0xFF ? static_cast<unsigned char>(unit) : '?';
-    }
-    text.length = out;
-    return 0;
-}
-
-// The text as fgets reads a stream, with the stream's end-of-file indicator.
-struct TextStream {
-    const char *at;
-    const char *end;
-    bool ranIntoEnd = false;
-    size_t lineLength = 0;  // the bytes of the last line before its CR and LF run, NULs included
-};
-
-// One line as fgets gives it from a 128-byte buffer: the characters up to and with the next
-// line feed, but at most 127 of them; then without its trailing CR and LF run. A piece that ends
-// in a CR but not in a LF was cut by the full buffer: its CR may be the first half of a CR LF
-// line end, whose LF then belongs to this line and not to the next. False once the read ran
-// into the end of the text: that text is not used. A line of exactly 127 characters with no
-// line feed does not run into the end; the read after it does.
-bool ReadLine(TextStream &in, LineBuffer &line)
-{
-    constexpr size_t Most = LineBufferSize - 1;
-    const size_t available = size_t(in.end - in.at);
-    const size_t room = available < Most ? available : Most;
-    const void *lineFeed = std::memchr(in.at, '\n', room);
-    const size_t taken = lineFeed != nullptr ? size_t(static_cast<const char *>(lineFeed) - in.at) + 1 : room;
-    in.ranIntoEnd = lineFeed == nullptr && available < Most;
-    std::memcpy(line, in.at, taken);
-    line[taken] = 0;
-    in.at += taken;
-    in.lineLength = taken;
-    while (in.lineLength > 0 && (line[in.lineLength - 1] == '\r' || line[in.lineLength - 1] == '\n'))
-        --in.lineLength;
-    size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\r' && !in.ranIntoEnd && in.at < in.end && *in.at == '\n')
-        ++in.at;
-    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
-        line[--length] = 0;
-    return !in.ranIntoEnd;
-}
 bool IsAtolSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -220,16 +158,23 @@ RecordsRead ReadRecords(TextStream &in, LoadMode mode, bool (&named)[ChartCount]
     }
 }
 
-// A file of nothing but line ends is as empty as one of no bytes.
-bool HoldsText(const char *text, size_t length)
+}  // namespace
+
+FILE *OpenNamed(const void *name, ScoreFileStatus &status)
 {
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] != '\r' && text[i] != '\n')
-            return true;
-    return false;
+    FileStatus opened;
+    FILE *file = OpenRegularFile(static_cast<const char *>(name), MaxScoreFileSize, opened);
+    return TakeOpenStatus(file, opened, status);
 }
 
-}  // namespace
+#ifdef _WIN32
+FILE *OpenWideNamed(const void *name, ScoreFileStatus &status)
+{
+    FileStatus opened;
+    FILE *file = OpenRegularFile(static_cast<const wchar_t *>(name), MaxScoreFileSize, opened);
+    return TakeOpenStatus(file, opened, status);
+}
+#endif
 
 bool ReadScoreText(ScoreFileOpener open, const void *name, ScoreText &text, ScoreFileStatus &status)
 {
@@ -242,12 +187,10 @@ bool ReadScoreText(ScoreFileOpener open, const void *name, ScoreText &text, Scor
 RecordsRead TakeRecords(ScoreText &text, LoadMode mode, ScoreFileStatus &status, bool (&named)[ChartCount])
 {
     std::fill(std::begin(named), std::end(named), false);
-    const size_t start = StartOfText(text);
-    if (text.length > start && text.bytes[text.length - 1] == '\x1A')
-        --text.length;  // the old end-of-file mark (copy /a, old editors) ends the text
-    TextStream in{text.bytes.get() + start, text.bytes.get() + text.length};
+    TextStream in = RecordText(text.bytes.get(), text.length);
+    const TextStream whole = in;
     RecordsRead read = ReadRecords(in, mode, named);
-    if (read.matched == 0 && HoldsText(text.bytes.get() + start, text.length - start))
+    if (read.matched == 0 && HoldsText(whole))
         status.refusal = ScoreFileRefusal::NamesNoChart;
     status.cut = read.cut;
     return read;
@@ -266,13 +209,9 @@ RefusalText DescribeRefusal(const ScoreFileStatus &status)
     case ScoreFileRefusal::Missing:
         break;
     case ScoreFileRefusal::NotRegular:
-        std::snprintf(out.text, sizeof out.text, "%s", FileKindText(status.kind));
-        break;
     case ScoreFileRefusal::TooLarge:
-        DescribeTooLarge(out.text, sizeof out.text, status.size, MaxScoreFileSize, "score file");
-        break;
     case ScoreFileRefusal::Unreadable:
-        std::snprintf(out.text, sizeof out.text, "%s", std::strerror(status.error));
+        DescribeFileRefusal(AsFileStatus(status), MaxScoreFileSize, "score file", out.text, sizeof out.text);
         break;
     case ScoreFileRefusal::NamesNoChart:
         std::snprintf(out.text, sizeof out.text, "Holds no record of any chart");

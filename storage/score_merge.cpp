@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -249,19 +250,8 @@ bool WriteScores(SaveFailure *failure, bool checked)
         check.stillAsRead = StillAsSeen;
     if (!WriteWholeFile(ScoreFileName, text.get(), length, SpecialTarget::Refuse, failure, check))
         return false;
-#ifdef _WIN32
-    // as the writer put it on disk, each "\n" a "\r\n"
-    const std::unique_ptr<char[]> onDisk(new char[length * 2]);
-    size_t diskLength = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] == '\n')
-            onDisk[diskLength++] = '\r';
-        onDisk[diskLength++] = text[i];
-    }
-    Seen.Keep(onDisk.get(), diskLength);
-#else
-    Seen.Keep(text.get(), length);
-#endif
+    const std::string onDisk = WithSystemLineEnds(text.get(), length);  // as the writer put it there
+    Seen.Keep(onDisk.data(), onDisk.size());
     for (int i = 0; i < ChartCount; ++i)
         KnownOf(i) = OwnScoreOf(ChartTable[i]);
     return true;

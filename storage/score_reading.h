@@ -1,7 +1,7 @@
 #pragma once
 
-// What score_file.cpp (the format) and score_merge.cpp (the merge, the save, and the wait for a
-// file still being written) share inside storage.
+// What score_file.cpp (the records) and score_merge.cpp (the merge, the save, and the wait for a
+// file still being written) share inside storage; the text's rules are score_file_text.h's.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,15 +28,10 @@ struct RecordsRead {
 
 using ScoreFileOpener = FILE *(*)(const void *name, ScoreFileStatus &status);
 
-inline FILE *OpenNamed(const void *name, ScoreFileStatus &status)
-{
-    return OpenRegularFile(static_cast<const char *>(name), status);
-}
+// The file layer's open, with what it found told in status.
+FILE *OpenNamed(const void *name, ScoreFileStatus &status);
 #ifdef _WIN32
-inline FILE *OpenWideNamed(const void *name, ScoreFileStatus &status)
-{
-    return OpenRegularFile(static_cast<const wchar_t *>(name), status);
-}
+FILE *OpenWideNamed(const void *name, ScoreFileStatus &status);
 #endif
 
 // One read of the whole file, opened anew: an editor may have replaced it meanwhile. False,

@@ -274,6 +274,16 @@ private slots:
         waited.restart();
         QVERIFY(!ScoreFileLock().Busy());
         QVERIFY(waited.elapsed() < 500);
+        {
+            // a second lock of this process is refused at once, on every system, and lets the first be
+            const ScoreFileLock held;
+            waited.restart();
+            const auto nested = std::make_unique<ScoreFileLock>();
+            QVERIFY(waited.elapsed() < 500 && !nested->Busy());
+            QCOMPARE(QByteArray(nested->Refusal()), "This window holds the lock against other windows already");
+            QVERIFY(held.Refusal() == nullptr);
+        }
+        QVERIFY(ScoreFileLock().Refusal() == nullptr);
         QVERIFY(QDir::setCurrent(f().dir.path()));
         QCOMPARE(QDir("shared").entryList(QDir::Files | QDir::Hidden), QStringList({"Scores.txt"}));
 #ifndef _WIN32

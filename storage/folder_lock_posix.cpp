@@ -1,8 +1,7 @@
-#include "score_file_lock.h"
+#include "folder_lock.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -10,20 +9,16 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "file_system.h"
-#include "score_file.h"
-
 namespace {
 
 constexpr int LockRetryMs = 10;
 
 }  // namespace
 
-ScoreFileLock::ScoreFileLock(int waitMs)
+void FolderLock::Take(const char *name, int waitMs)
 {
-    // Windows started beside two links to one score file meet at the file itself.
     char folder[PATH_MAX];
-    FolderWrittenBy(ScoreFileName, folder);
+    FolderWrittenBy(name, folder);
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         CannotLock(folder, std::strerror(errno));
@@ -48,8 +43,7 @@ ScoreFileLock::ScoreFileLock(int waitMs)
         CannotLock(folder, std::strerror(error));
 }
 
-ScoreFileLock::~ScoreFileLock()
+void FolderLock::Release()
 {
-    if (held_ >= 0)
-        close(int(held_));  // closing the last descriptor drops the lock
+    close(int(held_));  // closing the last descriptor drops the lock
 }

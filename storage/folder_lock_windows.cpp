@@ -1,4 +1,4 @@
-#include "score_file_lock.h"
+#include "folder_lock.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,15 +7,12 @@
 
 #include <windows.h>
 
-#include "file_system.h"
-#include "score_file.h"
-
 namespace {
 
 constexpr int LockRetryMs = 10;
 
 // A directory cannot be locked on Windows, so the lock is a mutex named after the identity of
-// the folder the score file lies in: its volume and its file index, the same whatever path or
+// the folder the file lies in: its volume and its file index, the same whatever path or
 // link a window reaches it by. The system releases a mutex whose owner dies; the next window
 // then finds it abandoned and takes it. The folder goes by its wide name, so that a name
 // outside the system's code page still reaches it.
@@ -53,14 +50,14 @@ void SystemText(DWORD error, char (&text)[256])
 
 }  // namespace
 
-ScoreFileLock::ScoreFileLock(int waitMs)
+void FolderLock::Take(const char *name, int waitMs)
 {
     wchar_t folder[WideFolderSize];
-    WideFolderWrittenBy(ScoreFileName, folder);
-    const auto cannotLock = [this](DWORD error) {
+    WideFolderWrittenBy(name, folder);
+    const auto cannotLock = [this, name](DWORD error) {
         char why[256], shown[PATH_MAX];
         SystemText(error, why);
-        FolderWrittenBy(ScoreFileName, shown);
+        FolderWrittenBy(name, shown);
         CannotLock(shown, why);
     };
     HANDLE mutex = MutexOfFolder(folder);
@@ -86,10 +83,8 @@ ScoreFileLock::ScoreFileLock(int waitMs)
         cannotLock(error);
 }
 
-ScoreFileLock::~ScoreFileLock()
+void FolderLock::Release()
 {
-    if (held_ == -1)
-        return;
     HANDLE mutex = reinterpret_cast<HANDLE>(held_);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
