@@ -295,13 +295,20 @@ void TBK_ControlMain::ReportCurrentCellFocused()
 // every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
 // has lost the focus for the first time, and only after the focus has moved on, as a reader
 // presents a change of the focused object's description and cannot read what Qt 6.4 sends.
+//
+// The list's name goes with it. Whenever the focus comes into the list from another control, a
+// reader names every container of the row it reaches that has a name of its own, before the row:
+// "Charts and scores tree" each time a dialog, the warning or a field gives the focus back. A list
+// without a name holds the row as a panel that only lays out, and the row is read first.
 void TBK_ControlMain::ListViewScoresExit()
 {
     if (listHintTaken)
         return;
     listHintTaken = true;
-    QMetaObject::invokeMethod(
-        this, Guarded([this] { ListViewScores->setAccessibleDescription(QString()); }), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, Guarded([this] {
+        ListViewScores->setAccessibleDescription(QString());
+        ListViewScores->setAccessibleName(QString());
+    }), Qt::QueuedConnection);
 }
 
 bool TBK_ControlMain::IsEntryField(const QObject *object) const
