@@ -10,6 +10,7 @@
 //   window_accessibility.cpp  roles, names and descriptions, the buttons' keys, what is spoken
 //                             without a change on screen (from a status bar): the result after a
 //                             pause, the row at start, sorts, commands, the totals
+//   entry_field_reading.cpp   what a reader is told of an entry field's text
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
@@ -156,6 +157,19 @@ private:
     void ListViewScoresEnter(Qt::FocusReason reason);
     void ReportCurrentCellFocused();
     void ListViewScoresExit();
+    bool IsEntryField(const QObject *object) const;
+    bool EntryFieldEnter(QLineEdit *field, Qt::FocusReason reason);
+    void SetLabelText(QLabel *label, const QString &text);
+    void DescribeResult(QLabel *label, const QString &name, const QString &description);
+    // A result label is heard by its name and its value; which labels those are, and whether the
+    // list's hint went with its first meeting, is kept here rather than read back from the texts
+    // given to a reader.
+    struct ResultLabel {
+        const QLabel *label;
+        QString name;
+    };
+    std::vector<ResultLabel> resultLabels;
+    bool listHintTaken = false;
     void MemoGreatChange();
     void MemoGoodChange();
     void MemoBooChange();

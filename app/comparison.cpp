@@ -1,6 +1,7 @@
 #include "Bk_control_main.h"
 
 #include <algorithm>
+#include <QAccessible>
 #include <QCompleter>
 #include <QDir>
 #include <QFile>
@@ -78,6 +79,20 @@ bool ReadComparisonFile(const QString &fileName, ScoreFileStatus *status)
 #endif
 }
 
+// The dialog's list of places reports its first place as focused while it is filled, though the
+// dialog is hidden and has no focus: a reader would read the dialog over the window. Nothing the
+// dialog tells while it is made is for a reader, who meets it as it shows.
+class UnheardWhileMade {
+public:
+    UnheardWhileMade() : told_(QAccessible::installUpdateHandler([](QAccessibleEvent *) {})) {}
+    ~UnheardWhileMade() { QAccessible::installUpdateHandler(told_); }
+    UnheardWhileMade(const UnheardWhileMade &) = delete;
+    UnheardWhileMade &operator=(const UnheardWhileMade &) = delete;
+
+private:
+    QAccessible::UpdateHandler told_;
+};
+
 constexpr int ComparisonDialogParts = 5;
 constexpr int ComparisonDialogDelayMs = 1000;  // after the first frame
 
@@ -104,7 +119,8 @@ QFileDialog &TBK_ControlMain::OpenDialogEnemy()
 void TBK_ControlMain::BuildComparisonDialogPart(int part)
 {
     switch (part) {
-    case 0:
+    case 0: {
+        const UnheardWhileMade unheard;
         OpenDialog_Enemy = new QFileDialog(this, QStringLiteral("Open for comparison"));
         OpenDialog_Enemy->setObjectName(QStringLiteral("OpenDialog_Enemy"));
         OpenDialog_Enemy->setAcceptMode(QFileDialog::AcceptOpen);
@@ -114,6 +130,7 @@ void TBK_ControlMain::BuildComparisonDialogPart(int part)
         OpenDialog_Enemy->setViewMode(QFileDialog::Detail);
         OpenDialog_Enemy->selectFile(QStringLiteral("*.txt"));
         break;
+    }
     case 1:
         ShowFileDetailsWhole(*OpenDialog_Enemy);
         for (QCompleter *completer : OpenDialog_Enemy->findChildren<QCompleter *>())

@@ -1,11 +1,14 @@
 #include "Bk_control_main.h"
 
+#include <algorithm>
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -78,6 +81,11 @@ QAccessibleInterface *WidgetInItsRole(const QString &, QObject *object)
         // the window's own buttons; the dialogs keep Qt's
         return qobject_cast<TBK_ControlMain *>(button->window()) != nullptr ? new KeyedButton(button) : nullptr;
     }
+    if (own == &QLineEdit::staticMetaObject) {
+        auto *field = static_cast<QLineEdit *>(object);
+        // the window's entry fields, its only line edits
+        return qobject_cast<TBK_ControlMain *>(field->window()) != nullptr ? EntryFieldInterface(field) : nullptr;
+    }
     if (own != &QFrame::staticMetaObject && own != &QWidget::staticMetaObject &&
         own != &TBK_ControlMain::staticMetaObject)
         return nullptr;
@@ -132,14 +140,30 @@ QString ListHint()
 }
 
 
-void DescribeResult(QLabel *label, const QString &name, const QString &description)
+}  // namespace window_parts
+
+void TBK_ControlMain::DescribeResult(QLabel *label, const QString &name, const QString &description)
 {
-    label->setProperty(ResultNameProperty, name);
+    resultLabels.push_back({label, name});
     label->setAccessibleDescription(description);
     SetLabelText(label, label->text());
 }
 
-}  // namespace window_parts
+// A screen reader reads a label's accessible name instead of its text, so a result label's name
+// carries the value as well as what the value is. Qt reports every name set, changed or not, and a
+// keystroke that leaves a result as it was must not make a reader hear of it.
+void TBK_ControlMain::SetLabelText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    const auto result = std::find_if(resultLabels.begin(), resultLabels.end(),
+                                     [label](const ResultLabel &known) { return known.label == label; });
+    if (result == resultLabels.end())
+        return;
+    const QString value = text.trimmed();
+    const QString name = value.isEmpty() ? result->name : result->name + QStringLiteral(": ") + value;
+    if (label->accessibleName() != name)
+        label->setAccessibleName(name);
+}
 
 // A reader stays with the field being typed into and leaves the result labels alone; what Qt
 // 6.4 tells of a changed name or description, the object instead of its new text, a reader
@@ -245,7 +269,7 @@ void TBK_ControlMain::ListViewScoresEnter(Qt::FocusReason reason)
 {
     if (!QAccessible::isActive() || reason == Qt::MouseFocusReason)
         return;
-    if (!ListViewScores->accessibleDescription().isEmpty()) {
+    if (!listHintTaken) {
         ListViewScores->setAccessibleDescription(ListHint() + QStringLiteral("; current row: ") + CurrentRowSentence());
         return;
     }
@@ -271,10 +295,42 @@ void TBK_ControlMain::ReportCurrentCellFocused()
 // every Cancel gives it the focus back. The hint is for the first meeting: it goes once the list
 // has lost the focus for the first time, and only after the focus has moved on, as a reader
 // presents a change of the focused object's description and cannot read what Qt 6.4 sends.
+//
+// The list's name goes with it. Whenever the focus comes into the list from another control, a
+// reader names every container of the row it reaches that has a name of its own, before the row:
+// "Charts and scores tree" each time a dialog, the warning or a field gives the focus back. A list
+// without a name holds the row as a panel that only lays out, and the row is read first.
 void TBK_ControlMain::ListViewScoresExit()
 {
-    if (ListViewScores->accessibleDescription().isEmpty())
+    if (listHintTaken)
         return;
-    QMetaObject::invokeMethod(
-        this, Guarded([this] { ListViewScores->setAccessibleDescription(QString()); }), Qt::QueuedConnection);
+    listHintTaken = true;
+    QMetaObject::invokeMethod(this, Guarded([this] {
+        ListViewScores->setAccessibleDescription(QString());
+        ListViewScores->setAccessibleName(QString());
+    }), Qt::QueuedConnection);
+}
+
+bool TBK_ControlMain::IsEntryField(const QObject *object) const
+{
+    const EntryFieldList fields = EntryFields();
+    return std::find(fields.begin(), fields.end(), object) != fields.end();
+}
+
+// A field reached by Tab, Enter or its key selects its number as it takes the focus, and Qt tells
+// of the selection before the focus: a reader reads the number once as a selection in a field it
+// has not reached, and once more with the field. Selected once the focus has been told, the number
+// is read once, with the field; a reader takes the selection it finds with the focus as known.
+bool TBK_ControlMain::EntryFieldEnter(QLineEdit *field, Qt::FocusReason reason)
+{
+    if (!QAccessible::isActive() ||
+        (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason && reason != Qt::ShortcutFocusReason))
+        return false;
+    QFocusEvent unselecting(QEvent::FocusIn, Qt::OtherFocusReason);
+    QCoreApplication::sendEvent(field, &unselecting);
+    QMetaObject::invokeMethod(field, [field] {
+        if (field->hasFocus() && !field->hasSelectedText())
+            field->selectAll();
+    }, Qt::QueuedConnection);
+    return true;
 }

@@ -51,28 +51,13 @@ QLabel *MakeLabel(QWidget *parent, const char *name, QPoint position, int room, 
 {
     auto *label = MakeControl<QLabel>(parent, name, QRect(position, QSize(room, qCeil(QFontMetricsF(font).height()))));
     label->setFont(font);
-    SetLabelText(label, text);
+    label->setText(text);
     return label;
 }
 
 }  // namespace
 
 namespace window_parts {
-
-// A screen reader reads a label's accessible name instead of its text, so a result label's name carries the
-// value as well as what the value is. Qt reports every name set, changed or not, and a keystroke
-// that leaves a result as it was must not make a reader hear of it.
-void SetLabelText(QLabel *label, const QString &text)
-{
-    label->setText(text);
-    if (label->accessibleDescription().isEmpty())
-        return;  // no result label: DescribeResult describes each, before it looks up its name here
-    const QString resultName = label->property(ResultNameProperty).toString();
-    const QString value = text.trimmed();
-    const QString name = value.isEmpty() ? resultName : resultName + QStringLiteral(": ") + value;
-    if (!resultName.isEmpty() && label->accessibleName() != name)
-        label->setAccessibleName(name);
-}
 
 // A box opens over the window it belongs to only when it has one: on Wayland the compositor alone
 // places windows, and it puts a box without a parent anywhere. None is active while the close

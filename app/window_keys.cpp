@@ -107,6 +107,11 @@ bool TBK_ControlMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this, event] { ListViewScoresEnter(static_cast<QFocusEvent *>(event)->reason()); })();
         return false;
     }
+    if (event->type() == QEvent::FocusIn && IsEntryField(watched)) {
+        bool consumed = false;
+        Guarded([&] { consumed = EntryFieldEnter(static_cast<QLineEdit *>(watched), static_cast<QFocusEvent *>(event)->reason()); })();
+        return consumed;
+    }
     if (event->type() == QEvent::ChildPolished && watched == OpenDialog_Enemy) {
         Guarded([this, event] { ReadComparisonBoxWhole(static_cast<QChildEvent *>(event)->child()); })();
         return false;

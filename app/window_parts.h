@@ -22,6 +22,7 @@
 class QFileDialog;
 class QIcon;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -60,17 +61,16 @@ template <typename Widget> Widget *MakeControl(QWidget *parent, const char *name
     return widget;
 }
 
-void SetLabelText(QLabel *label, const QString &text);
 QWidget *BoxParent();
 QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &text);
 
 void InstallAccessibleRoles();
+// What a reader is told of an entry field: the toolkit's answers, but its text as one whole run.
+QAccessibleInterface *EntryFieldInterface(QLineEdit *field);
 void SetAccessibleRole(QWidget *widget, QAccessible::Role role);
 void Describe(QWidget *widget, const QString &name, const QString &description);
-void DescribeResult(QLabel *label, const QString &name, const QString &description);
 // What a reader says of the list at the first meeting, before the current row.
 QString ListHint();
-constexpr char ResultNameProperty[] = "briskoResultName";
 
 inline QString Decimal(int64_t value)
 {

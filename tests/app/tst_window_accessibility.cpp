@@ -20,6 +20,7 @@ struct Heard {
     QString name;
     QString description;
     QObject *focus;  // where the focus was as it was told
+    bool unseen;     // told by a widget in a hidden window
 };
 QList<Heard> heard;
 QList<QAccessible::Id> handedOut;
@@ -34,7 +35,8 @@ void Hear(QAccessibleEvent *event)
     }
     handedOut << QAccessible::uniqueId(accessible);
     heard << Heard{event->type(), event->object(), accessible->text(QAccessible::Name),
-                   accessible->text(QAccessible::Description), QApplication::focusWidget()};
+                   accessible->text(QAccessible::Description), QApplication::focusWidget(),
+                   event->object()->isWidgetType() && !static_cast<QWidget *>(event->object())->window()->isVisible()};
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
     if (event->type() == QAccessible::Announcement)
         heard.back().name = static_cast<QAccessibleAnnouncementEvent *>(event)->message();
@@ -419,6 +421,15 @@ private slots:
         QCOMPARE(f().FocusName(), QStringLiteral("ListViewScores"));
         QVERIFY(Accessible("ListViewScores")->text(QAccessible::Description).isEmpty());
         QTRY_COMPARE(LastFocused(), QStringLiteral("ABSOLUTE"));  // back in the list, the row is read
+        for (int again = 0; again < 2; ++again) {  // and never the hint again, however often it comes back
+            heard.clear();
+            QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
+            QTest::keyClick(f().window().windowHandle(), Qt::Key_Backtab);
+            QTRY_COMPARE(LastFocused(), QStringLiteral("ABSOLUTE"));
+            QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Description), QString());
+            // nor its name, which a reader says before the row as the focus comes in from elsewhere
+            QCOMPARE(Accessible("ListViewScores")->text(QAccessible::Name), QString());
+        }
 
         // a click into the list is read once, by the row it reports
         QTest::keyClick(f().window().windowHandle(), Qt::Key_Tab);
@@ -492,6 +503,126 @@ private slots:
             QVERIFY(cell != nullptr);
             QCOMPARE(cell->text(QAccessible::Name), cells[column]);
         }
+    }
+
+    // A field's number is reported as one run of text, and the field otherwise answers as the
+    // toolkit's own line edit does; the comparison dialog's name field keeps the toolkit's.
+    void entryFieldIsReadWhole_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("selectFrom");  // -1: the caret at the end, nothing selected
+        QTest::newRow("a prefilled number, selected") << "622" << 0;
+        QTest::newRow("a lone 0, selected") << "0" << 0;
+        QTest::newRow("part selected") << "12345" << 2;
+        QTest::newRow("typed, nothing selected") << "48" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+
+    void entryFieldIsReadWhole()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, selectFrom);
+        f().Open();
+        QLineEdit *field = f().Field("MemoGreat");
+        QLineEdit plain;  // the toolkit's, wherever the window's fields are not
+        QFont font = field->font();  // as the field's, told explicitly, not only inherited
+        font.setFamily(font.family());
+        font.setPixelSize(font.pixelSize());
+        font.setWeight(font.weight());
+        plain.setFont(font);
+        plain.setGeometry(QRect(field->mapToGlobal(QPoint()), field->size()));
+        plain.show();
+        for (QLineEdit *edit : {field, &plain}) {
+            edit->setText(text);
+            if (selectFrom >= 0)
+                edit->setSelection(selectFrom, int(text.size()) - selectFrom);
+        }
+        QAccessibleTextInterface *ours = QAccessible::queryAccessibleInterface(field)->textInterface();
+        QAccessibleTextInterface *toolkits = QAccessible::queryAccessibleInterface(&plain)->textInterface();
+        QVERIFY(ours != nullptr && toolkits != nullptr && ours != toolkits);
+        const auto answers = [&plain](QAccessibleTextInterface *reading) {
+            QStringList said;
+            int start = 0, end = 0;
+            reading->selection(0, &start, &end);
+            said << QStringLiteral("%1 %2 %3 %4 %5").arg(reading->characterCount()).arg(reading->cursorPosition())
+                                                   .arg(reading->selectionCount()).arg(start).arg(end);
+            // within the text: at its end the toolkit's own word and character search never ends
+            for (int offset = 0; offset < std::min(2, int(plain.text().size()) - 1); ++offset) {
+                for (auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary}) {
+                    said << reading->textAtOffset(offset, boundary, &start, &end) + QString::number(start * 100 + end)
+                         << reading->textBeforeOffset(offset, boundary, &start, &end) + QString::number(start * 100 + end)
+                         << reading->textAfterOffset(offset, boundary, &start, &end) + QString::number(start * 100 + end);
+                }
+                const QRect rect = reading->characterRect(offset);
+                said << QStringLiteral("%1,%2 %3x%4 at %5").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height())
+                                                           .arg(rect.isEmpty() ? -1 : reading->offsetAtPoint(rect.center()));
+            }
+            return said;
+        };
+        const QPoint shift = plain.mapToGlobal(QPoint()) - field->mapToGlobal(QPoint());
+        QStringList toolkitSaid = answers(toolkits);
+        QCOMPARE(shift, QPoint());
+        QCOMPARE(answers(ours), toolkitSaid);
+        int start = -1, end = -1;
+        for (int offset = 0; offset < text.size(); ++offset) {
+            ours->attributes(offset, &start, &end);
+            QCOMPARE(QPair(start, end), QPair(0, int(text.size())));
+            toolkits->attributes(offset, &start, &end);
+            QCOMPARE(QPair(start, end), QPair(offset, offset));  // what a reader cuts the number by
+        }
+        if (text.size() != 3)
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(f().window().findChild<QFileDialog *>() != nullptr, 5000);
+        for (QLineEdit *name : f().window().findChild<QFileDialog *>()->findChildren<QLineEdit *>()) {
+            name->setText(QStringLiteral("*.txt"));
+            QAccessible::queryAccessibleInterface(name)->textInterface()->attributes(1, &start, &end);
+            QCOMPARE(QPair(start, end), QPair(1, 1));
+        }
+    }
+
+    // A field that selects its number as it takes the focus is told focused first: a reader then
+    // reads the number once, with the field, not also as a selection somewhere else.
+    void fieldFocusIsToldBeforeItsSelection_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QByteArray>("field");
+        QTest::newRow("Enter from the list") << int(Qt::Key_Return) << int(Qt::NoModifier) << QByteArray("MemoGreat");
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << QByteArray("MemoGreat");
+        QTest::newRow("its key") << int(Qt::Key_O) << int(Qt::AltModifier) << QByteArray("MemoOK");
+    }
+
+    void fieldFocusIsToldBeforeItsSelection()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QByteArray, field);
+        QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 622)));
+        f().Open();
+        f().ClickRow("ABSOLUTE");
+        heard.clear();
+        QTest::keyClick(f().window().windowHandle(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTRY_VERIFY(f().Field(field.constData())->hasSelectedText());
+        QStringList told;
+        for (const Heard &news : std::as_const(heard)) {
+            if (news.object == f().Find<QObject>(field.constData()) &&
+                (news.type == QAccessible::Focus || news.type == QAccessible::TextSelectionChanged))
+                told << (news.type == QAccessible::Focus ? QStringLiteral("focus") : QStringLiteral("selection"));
+        }
+        QCOMPARE(told.value(0), QStringLiteral("focus"));
+        QVERIFY(told.contains(QStringLiteral("selection")));
+        QCOMPARE(f().Field(field.constData())->selectedText(), f().Field(field.constData())->text());
+    }
+
+    // The comparison dialog is built hidden, in parts, after the first frame: nothing in it may
+    // tell a reader it has the focus, or a reader reads the dialog over the window.
+    void hiddenDialogTellsNoFocus()
+    {
+        f().Open();
+        QTRY_VERIFY_WITH_TIMEOUT(f().window().findChild<QFileDialog *>() != nullptr, 5000);
+        QTest::qWait(1500);  // its remaining parts, one each time the event loop is idle
+        for (const Heard &news : std::as_const(heard))
+            QVERIFY2(news.type != QAccessible::Focus || !news.unseen, qPrintable(news.name));
     }
 };
 

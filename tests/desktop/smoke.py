@@ -126,8 +126,8 @@ def run(desktop, work):
     app = desktop.poll('the program on the accessibility bus', application, 30)
     main_window = desktop.poll('the main window', lambda: window('search', '--name', 'Brisko Calculator - ver'))
     frame = desktop.poll('its frame', lambda: find(app, 'frame', xdotool('getwindowname', main_window)))
-    desktop.poll('the list focused', lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) and
-                 focused(find(frame, 'tree', 'Charts and scores')))
+    list_ = desktop.poll('the list focused', lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) and
+                         focused(find(frame, 'tree', 'Charts and scores')))
 
     # Typing in Great: once the typing pauses, the result is said: shown as a notification, or
     # announced by the window where Qt can announce.
@@ -151,10 +151,11 @@ def run(desktop, work):
     mark = len(desktop.events)
     xdotool('key', 'Return')
     desktop.poll('the main window active again', lambda: desktop.heard_since(mark, 'window:activate', 'frame'))
+    # the list gave up its name with its hint as it first lost the focus
     desktop.poll('a focus event for the list',
-                 lambda: desktop.heard_since(mark, 'object:state-changed:focused', 'tree', 'Charts and scores'))
+                 lambda: desktop.heard_since(mark, 'object:state-changed:focused', 'tree', ''))
     desktop.poll('the window manager agreeing', lambda: window('getactivewindow') == main_window)
-    table = find(frame, 'tree', 'Charts and scores').queryTable()
+    table = list_.queryTable()
     desktop.poll('the comparison shown', lambda: table.getColumnHeader(5).name == 'Diff.')
 
     # An Insert, then a sort by DP lost: what a reader reads in the list is what the file holds.
