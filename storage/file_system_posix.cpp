@@ -14,7 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-WriterSeams writerSeams = {::rename, ::mkostemp, ::fsync};
+WriterSeams writerSeams = {::rename, ::mkostemp, ::fsync, ::fsync, ::fdopen};
 
 namespace {
 
@@ -353,7 +353,7 @@ FILE *OpenRegularFile(const char *name, ScoreFileStatus &status)
     FILE *stream = nullptr;
     if (fstat(fd, &info) != 0)
         RefuseFailed(status, errno);
-    else if (IsReadableKind(info, status) && (stream = fdopen(fd, "r")) == nullptr)
+    else if (IsReadableKind(info, status) && (stream = writerSeams.openStream(fd, "r")) == nullptr)
         RefuseFailed(status, errno);
     if (stream == nullptr)
         close(fd);
