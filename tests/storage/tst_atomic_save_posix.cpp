@@ -18,7 +18,7 @@
 #include "score_file.h"
 #include "score_file_lock.h"
 #include "unprivileged.h"
-#include "writer_seams.h"
+#include "writer_faults.h"
 
 bool MakeReadOnly(const char *name, bool readOnly) { return chmod(name, readOnly ? 0444 : 0644) == 0; }
 
@@ -26,29 +26,6 @@ bool ReachScoreFileIn(const char *folder)
 {
     return QFile::link(QString::fromLatin1(folder) + QStringLiteral("/Scores.txt"), ScoreFileName);
 }
-
-// Puts calls of its own in the writer's place for as long as it lives: a rename or a sync that
-// fails with the given errno, or a temporary (but no other file) that cannot be made.
-class ScopedWriterFault {
-public:
-    ScopedWriterFault(const QByteArray &call, int error) : saved_(writerSeams)
-    {
-        injected = error;
-        if (call == "rename")
-            writerSeams.rename = [](const char *, const char *) { return errno = injected, -1; };
-        if (call == "sync")
-            writerSeams.syncFolder = [](int) { return errno = injected, -1; };
-        if (call == "temporary")
-            writerSeams.makeTemporary = [](char *name, int flags) {
-                return std::strstr(name, ".tmp-") != nullptr ? (errno = injected, -1) : mkostemp(name, flags);
-            };
-    }
-    ~ScopedWriterFault() { writerSeams = saved_; }
-
-private:
-    static inline int injected = 0;
-    WriterSeams saved_;
-};
 
 class TestAtomicSave : public AtomicSaveRows {
     Q_OBJECT
@@ -266,11 +243,11 @@ private slots:
 
     void permissionsOfTheScoreFileAreKept()
     {
-        QVERIFY(chmod(ScoreFileName, 0600) == 0);
+        QVERIFY(chmod(ScoreFileName, 0640) == 0);  // a new temporary has 0600
         QVERIFY(SaveScoreFile());
         struct stat info;
         QVERIFY(stat(ScoreFileName, &info) == 0);
-        QCOMPARE(int(info.st_mode & 0777), 0600);
+        QCOMPARE(int(info.st_mode & 0777), 0640);
     }
 
     // Where a replace cannot serve, the file itself is rewritten, at every save. Its old text is
@@ -282,6 +259,7 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::newRow("rename refused: a file mounted there") << QByteArray("rename") << EBUSY;
         QTest::newRow("rename refused: mounted from another file system") << QByteArray("rename") << EXDEV;
+        QTest::newRow("rename over a file refused: FAT through some FUSE servers") << QByteArray("rename") << EEXIST;
         QTest::newRow("no free inode for the temporary") << QByteArray("temporary") << ENOSPC;
         QTest::newRow("a name too long for the temporary's suffix") << QByteArray("long name") << 0;
         QTest::newRow("a second name, a hard link, sees both saves") << QByteArray("hard link") << 0;
@@ -300,6 +278,9 @@ private slots:
         struct stat before, after;
         QVERIFY(stat(ScoreFileName, &before) == 0);
         QVERIFY(SaveScoreFile());
+        // the new text, a byte shorter, is on the disk before the old length goes
+        const off_t oldSize = oldFile_.size();
+        QCOMPARE(ScopedWriterFault::syncedSizes, std::vector<off_t>({oldSize, oldSize - 1}));
         Score(Chart("ABSOLUTE"), 2, 8, 9, 2005);
         QVERIFY(SaveScoreFile());
         QVERIFY(stat(ScoreFileName, &after) == 0);
