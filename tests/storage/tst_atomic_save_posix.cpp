@@ -82,6 +82,10 @@ private slots:
         QVERIFY(chmod(ScoreFileName, 0464) == 0);
         SaveFailure failure;
         QVERIFY(!SaveScoreFile(&failure) && failure.error == EACCES);
+        if (geteuid() == 0) {  // root, who could write it, leaves another user's read-only file alone
+            QVERIFY(chown(ScoreFileName, 65534, 65534) == 0 && chmod(ScoreFileName, 0444) == 0);
+            QVERIFY(!SaveScoreFile(&failure) && failure.error == EACCES);
+        }
         QCOMPARE(ReadBytes(ScoreFileName), oldFile_);
         QCOMPARE(ReadBytes(PrintFileName), QByteArray("an old listing\n"));
     }
@@ -108,6 +112,11 @@ private slots:
         char folder[PATH_MAX];
         FolderWrittenBy(ScoreFileName, folder);
         QCOMPARE(QByteArray(folder), QByteArray("synced/deeper"));
+        // an absolute link along the chain is taken as it stands
+        QVERIFY(QFile::remove("synced/hop"));
+        QVERIFY(symlink(QFile::encodeName(f().dir.filePath("synced/deeper/far.txt")).constData(), "synced/hop") == 0);
+        QVERIFY(SaveScoreFile());
+        QVERIFY(ReadBytes("synced/deeper/far.txt").contains("\nABSOLUTE\n07/09/2005\n3\n"));
     }
 
     // Where the temporary cannot be made the file is rewritten in place, but only once room for
@@ -241,13 +250,20 @@ private slots:
         QVERIFY2(problem.isEmpty(), problem.constData());
     }
 
+    // The mode, and no ACL the file had not: the folder's default one (the owner, daemon and the
+    // mask rw, the owning group r, others nothing) is the temporary's, not the file's.
     void permissionsOfTheScoreFileAreKept()
     {
+        const uint32_t none = 0xFFFFFFFF;
+        const uint32_t acl[] = {2, 0x01 | 6 << 16, none, 0x02 | 6 << 16, 1, 0x04 | 4 << 16, none, 0x10 | 6 << 16, none,
+                                0x20, none};
+        const bool folderAcl = setxattr(".", "system.posix_acl_default", acl, sizeof acl, 0) == 0;
         QVERIFY(chmod(ScoreFileName, 0640) == 0);  // a new temporary has 0600
         QVERIFY(SaveScoreFile());
         struct stat info;
         QVERIFY(stat(ScoreFileName, &info) == 0);
         QCOMPARE(int(info.st_mode & 0777), 0640);
+        QVERIFY(!folderAcl || (getxattr(ScoreFileName, "system.posix_acl_access", nullptr, 0) < 0 && errno == ENODATA));
     }
 
     // Where a replace cannot serve, the file itself is rewritten, at every save. Its old text is
@@ -357,6 +373,25 @@ private slots:
         QCOMPARE(QByteArray(failure.reason), "The new text is in place, but the folder " + QFile::encodeName(f().dir.path()) +
                                                  " could not be synced (Input/output error): it may not survive a crash");
         QVERIFY(ReadText(ScoreFileName).contains("\nABSOLUTE\n07/09/2005\n3\n"));
+        // a rewrite in place, two bytes shorter, that fails before the shortening is put back
+        // whole; one whose last sync failed keeps the old text, and says where
+        QVERIFY(link(ScoreFileName, "second name") == 0);
+        const QByteArray before = ReadBytes(ScoreFileName);
+        Score(Chart("1998"), 5);
+        {
+            const ScopedWriterFault fault("sync rewritten", EIO);
+            QVERIFY(!SaveScoreFile(&failure));
+        }
+        QCOMPARE(QByteArray(failure.reason), QByteArray("Input/output error"));
+        QCOMPARE(ReadBytes(ScoreFileName), before);
+        {
+            const ScopedWriterFault fault("sync after shortening", EIO);
+            QVERIFY(!SaveScoreFile(&failure));
+        }
+        const QStringList copies = QDir().entryList({"Scores.txt.old-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(QByteArray(failure.reason), "Input/output error; the new text may not have reached the disk, and the old "
+                                             "text is in " + QFile::encodeName(f().dir.filePath(copies[0])));
 
         QVERIFY(QDir().mkdir("removed") && QDir::setCurrent("removed"));
         LoadScoreFile();

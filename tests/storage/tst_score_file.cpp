@@ -428,11 +428,15 @@ private slots:
         QTest::newRow("changed long ago: read once") << whole << QByteArrayList() << 3600000 << 0 << 0 << false << QList<int>{5, 7};
         QTest::newRow("changed a moment ago: read until at rest") << whole << QByteArrayList() << 0 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("the settle time passes while it waits") << whole << QByteArrayList() << 300 << 100 << 2 << false << QList<int>{5, 7};
+        QTest::newRow("a time in whole seconds, as FAT keeps it, may be two seconds late")
+            << "<whole second>" + whole << QByteArrayList() << 3600000 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("time ahead of a clock set back") << whole << QByteArrayList() << -3600000 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("emptied, then written record by record")
             << QByteArray("") << QByteArrayList{absolute, whole} << 0 << 0 << 7 << false << QList<int>{5, 7};
         QTest::newRow("still written after two seconds: nothing taken")
             << absolute << QByteArrayList{whole + '+'} << 0 << 0 << 20 << true << QList<int>{20, 658};
+        QTest::newRow("emptied again after this process read it empty")
+            << QByteArray("<read empty>") << QByteArrayList{absolute, whole} << 0 << 0 << 7 << false << QList<int>{5, 7};
         QTest::newRow("as this process wrote it: read once") << QByteArray("<saved>") << QByteArrayList() << 0 << 0 << 0 << false
                                                             << QList<int>{20, 7};
     }
@@ -446,13 +450,23 @@ private slots:
         QFETCH(int, pauses);
         QFETCH(bool, stillChanging);
         QFETCH(QList<int>, merged);
+        const bool wholeSecond = file.startsWith("<whole second>");
+        if (wholeSecond)
+            file = file.mid(int(std::strlen("<whole second>")));
         if (file == "<saved>") {
             Score(Chart("ABSOLUTE"), 5, 1, 2, 2006);
             Score(Chart("1998"), 7, 1, 2, 2006);
             QVERIFY(SaveScoreFile());
         } else {
-            QVERIFY(WriteBytes(ScoreFileName, file));
+            QVERIFY(WriteBytes(ScoreFileName, file == "<read empty>" ? QByteArray() : file));
         }
+        QFile stamped(QString::fromLatin1(ScoreFileName));  // a second before the clock stands
+        QVERIFY(!wholeSecond || (stamped.open(QIODevice::ReadWrite) &&
+                                 stamped.setFileTime(QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 3599),
+                                                     QFileDevice::FileModificationTime)));
+        stamped.close();
+        if (file == "<read empty>")  // read when it changed long ago, then emptied just now
+            QVERIFY(!LoadScoreFile() && WriteBytes(ScoreFileName, ""));
         Score(Chart("ABSOLUTE"), 20);
         PauseAndClockOfTheTest(written, SystemNow() + offsetMs * int64_t(1000000), stepMs * int64_t(1000000));
 
@@ -472,13 +486,20 @@ private slots:
         QTest::addColumn<QByteArray>("meanwhile");  // "<dir>": the file replaced by a folder
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("merged");
-        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("text");  // saved, or the reason it was not
         const QByteArray first = ScoreRecord(".59", "02/03/2006", 7);
         const QByteArray edited = ScoreRecord(".59", "02/03/2006", 5) + ScoreRecord("1998", "04/05/2006", 9);
         QTest::newRow("unchanged: written at once") << QByteArray() << true << false << QByteArray("ABSOLUTE 20 .59 7 1998 658");
         QTest::newRow("an editor saved after the read: merged again")
             << edited << true << true << QByteArray("ABSOLUTE 20 .59 5 1998 9");
-        QTest::newRow("replaced by a folder: nothing written") << QByteArray("<dir>") << false << false << QByteArray();
+        QTest::newRow("replaced by a folder: nothing written") << QByteArray("<dir>") << false << false
+                                                               << QByteArray("Is a directory");
+        QTest::newRow("emptied to blank lines: written anew") << QByteArray("\r\n\r\n") << true << false
+                                                             << QByteArray("ABSOLUTE 20 .59 7 1998 658");
+        QTest::newRow("replaced by a text of no chart: left to its writer")
+            << QByteArray("notes\n") << false << false << QByteArray("Holds no record of any chart");
+        QTest::newRow("removed after the read: written anew") << QByteArray("<gone>") << true << false
+                                                              << QByteArray("ABSOLUTE 20 .59 7 1998 658");
     }
 
     void saveMergesAgainWhatChangedAfterTheRead()
@@ -493,8 +514,8 @@ private slots:
         unsaved[Chart("ABSOLUTE").index] = true;
         ScoreFileStatus status;
         MergeOwnScoreFile(unsaved, status);
-        if (meanwhile == "<dir>")
-            QVERIFY(QFile::remove(ScoreFileName) && MakeNonScoreFile("dir", ScoreFileName));
+        if (meanwhile.startsWith('<'))
+            QVERIFY(QFile::remove(ScoreFileName) && (meanwhile == "<gone>" || MakeNonScoreFile("dir", ScoreFileName)));
         else if (!meanwhile.isEmpty())
             QVERIFY(WriteBytes(ScoreFileName, meanwhile));
 
@@ -503,8 +524,9 @@ private slots:
         QCOMPARE(SaveMergedScoreFile(unsaved, status, &failure, mergedAgain), saved);
         QCOMPARE(mergedAgain, merged);
         if (!saved) {
-            QCOMPARE(QByteArray(failure.reason), QByteArray("Is a directory"));
-            QVERIFY(QFileInfo(QString::fromLatin1(ScoreFileName)).isDir());
+            QCOMPARE(QByteArray(failure.reason), text);
+            QVERIFY(meanwhile == "<dir>" ? QFileInfo(QString::fromLatin1(ScoreFileName)).isDir()
+                                         : ReadBytes(ScoreFileName) == meanwhile);
             return;
         }
         f().FreshTable();
@@ -530,6 +552,8 @@ private slots:
         QTest::addColumn<int>("absoluteDp");
         QTest::newRow("lower-case title skipped") << ScoreRecord("absolute", "06/09/2005", "10") << false << 622;
         QTest::newRow("title with trailing blank skipped") << ScoreRecord("ABSOLUTE ", "06/09/2005", "10") << false << 622;
+        QTest::newRow("the chart after the last record's, in another letter case, skipped")
+            << ScoreRecord("99 Red Sneakers", "01/01/2001", "1") + ScoreRecord("ABSOLUTe", "06/09/2005", "10") << true << 622;
         QTest::newRow("unknown title skipped, later record read") << ScoreRecord("No Such Song", "01/01/2001", "1") + ScoreRecord("ABSOLUTE", "06/09/2005", "10") << true << 10;
         QTest::newRow("duplicate title: later record wins") << ScoreRecord("ABSOLUTE", "06/09/2005", "10") + ScoreRecord("ABSOLUTE", "07/09/2005", "3") << true << 3;
         QTest::newRow("empty file") << QByteArray() << false << 622;

@@ -16,17 +16,19 @@
 
 // Puts calls of its own in the writer's place for as long as it lives: a rename or a sync that
 // fails with the given errno, a temporary (but no other file) that cannot be made, or a stream
-// whose every read fails. Each sync of a file rewritten in place notes the file's size then.
+// whose every read fails. Each sync of a file rewritten in place notes the file's size then,
+// and fails too: every one, or only those after the first (the sync after the shortening).
 class ScopedWriterFault {
 public:
     ScopedWriterFault(const QByteArray &call, int error) : saved_(writerSeams)
     {
         injected = error;
         syncedSizes.clear();
+        syncsThatHold = call == "sync rewritten" ? 0 : call == "sync after shortening" ? 1 : SIZE_MAX;
         writerSeams.syncRewritten = [](int fd) {
             struct stat info {};
             syncedSizes.push_back(fstat(fd, &info) == 0 ? info.st_size : -1);
-            return fsync(fd);
+            return syncedSizes.size() > syncsThatHold ? (errno = injected, -1) : fsync(fd);
         };
         if (call == "rename")
             writerSeams.rename = [](const char *, const char *) { return errno = injected, -1; };
@@ -52,5 +54,6 @@ public:
 
 private:
     static inline int injected = 0;
+    static inline size_t syncsThatHold = SIZE_MAX;
     WriterSeams saved_;
 };
