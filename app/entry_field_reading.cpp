@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -111,7 +113,19 @@ public:
     QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
                          int *endOffset) const override
     {
-        return QAccessibleTextInterface::textAtOffset(AtCaret(offset), boundary, startOffset, endOffset);
+        // Qt 6.4's shared code never returns when asked for the word or the sentence at the end
+        // of the text (where the caret of a typed number is), so a reader asking would hang the
+        // window: at the end, the last word or sentence is the one meant.
+        int at = AtCaret(offset);
+        const int length = characterCount();
+        if (boundary == QAccessible::WordBoundary || boundary == QAccessible::SentenceBoundary) {
+            if (length == 0) {
+                *startOffset = *endOffset = 0;
+                return {};
+            }
+            at = std::clamp(at, 0, length - 1);
+        }
+        return QAccessibleTextInterface::textAtOffset(at, boundary, startOffset, endOffset);
     }
 
     // The fields are wide enough for their five digits, so the text never scrolls: a character

@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-WriterSeams writerSeams = {::rename, ::mkostemp, ::fsync};
+WriterSeams writerSeams = {::rename, ::mkostemp, ::fsync, ::fsync, ::fdopen};
 
 const char LineEndOnDisk[] = "\n";
 
@@ -354,7 +354,7 @@ FILE *OpenRegularFile(const char *name, int64_t maxSize, FileStatus &status)
     FILE *stream = nullptr;
     if (fstat(fd, &info) != 0)
         RefuseFailed(status, errno);
-    else if (IsReadableKind(info, maxSize, status) && (stream = fdopen(fd, "r")) == nullptr)
+    else if (IsReadableKind(info, maxSize, status) && (stream = writerSeams.openStream(fd, "r")) == nullptr)
         RefuseFailed(status, errno);
     if (stream == nullptr)
         close(fd);

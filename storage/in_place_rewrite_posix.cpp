@@ -5,6 +5,7 @@
 // which is removed only once the new text is on the disk.
 
 #include "posix_calls.h"
+#include "writer_seams.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -80,12 +81,12 @@ Rewritten ReserveAndRewrite(int fd, const struct stat &info, const char *text, s
     if (!ReadAll(fd, old.get(), covered))
         return {errno};
     int error = length > 0 ? posix_fallocate(fd, 0, off_t(length)) : 0;  // gives its error, leaves errno
-    if (error == 0 && (lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, text, length) || fsync(fd) != 0 ||
-                       ftruncate(fd, off_t(length)) != 0))
+    if (error == 0 && (lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, text, length) ||
+                       writerSeams.syncRewritten(fd) != 0 || ftruncate(fd, off_t(length)) != 0))
         error = errno;
     if (error != 0)
         return {error, !PutBack(fd, old.get(), covered, info.st_size)};
-    return fsync(fd) == 0 ? Rewritten{} : Rewritten{errno, false, true};
+    return writerSeams.syncRewritten(fd) == 0 ? Rewritten{} : Rewritten{errno, false, true};
 }
 
 // A path for a message: a relative one joined to the folder the program runs in.

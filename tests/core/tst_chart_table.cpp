@@ -167,6 +167,8 @@ private slots:
         QTest::newRow("trailing blank is no match") << QByteArray("MAXX UNLIMITED ") << -1;
         QTest::newRow("leading blank is no match") << QByteArray(" .59") << -1;
         QTest::newRow("prefix of a title is no match") << QByteArray("MAXX") << -1;
+        QTest::newRow("prefix of the title after a digit, no match") << QByteArray("ABSOLUT") << -1;
+        QTest::newRow("a title's last letter in lower case, no match") << QByteArray("ABSOLUTe") << -1;
         QTest::newRow("title plus more is no match") << QByteArray("ABSOLUTE Challenge") << -1;
         QTest::newRow("empty text") << QByteArray("") << -1;
         // where the table's order and the titles' byte order part

@@ -43,6 +43,8 @@ private slots:
         QTest::newRow("cut before its end: a window ended writing it")
             << RecoveryText(ten, Play, QByteArray()) << QByteArray() << "no file" << 0;
         QTest::newRow("cut inside a record") << RecoveryText(ten.left(20)) << QByteArray() << "no file" << 0;
+        QTest::newRow("a record without its separator") << RecoveryText(QByteArray(ten).replace('-', '=')) << QByteArray()
+                                                        << "no file" << 0;
         QTest::newRow("a chart this table lacks is passed over")
             << RecoveryText(ScoreRecord("NO SUCH SONG", "01/01/2026", 1) + ten) << QByteArray() << "10 9/12/2026" << 0;
         QTest::newRow("two files: fewer DP lost wins")
@@ -110,6 +112,7 @@ private slots:
         char line[MaxPlayLineSize];
         QCOMPARE(QByteArray(line, qsizetype(FormatPlayLine(recovered.plays[0], line))), Play);
         QVERIFY(RemoveRecoveryFiles(recovered, &failure));
+        QVERIFY(RemoveRecoveryFiles(recovered, &failure));  // another window's took them first
         QCOMPARE(table.dir.entries(), QStringList({"Scores-recovery-3.txt"}));
     }
 };

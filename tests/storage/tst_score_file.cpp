@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "unprivileged.h"
+#include "writer_faults.h"
 #endif
 
 #include <chrono>
@@ -234,15 +235,15 @@ private slots:
     }
 
     // Root reads anything, so the file is read as nobody; on Windows another program holds it
-    // open without sharing.
+    // open without sharing. A disk that fails the read gives no file without scores either.
     void unreadableFileIsRefusedWithItsReason()
     {
         QVERIFY(WriteBytes("Scores.txt", ScoreRecord("ABSOLUTE", "06/09/2005", 10)));
-        const auto refusedWithReason = [] {
+        const auto refusedWithReason = [](int error = EACCES) {
             ScoreFileStatus status;
             LoadScoreFile(nullptr, &status);
-            return status.refusal == ScoreFileRefusal::Unreadable && status.error == EACCES &&
-                   QByteArray(DescribeRefusal(status).text) == "Permission denied";
+            return status.refusal == ScoreFileRefusal::Unreadable && status.error == error &&
+                   QByteArray(DescribeRefusal(status).text) == std::strerror(error);
         };
 #ifdef _WIN32
         HANDLE held = CreateFileW(L"Scores.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -253,6 +254,8 @@ private slots:
 #else
         QVERIFY(chmod("Scores.txt", 0) == 0);
         QCOMPARE(RunAsUnprivileged(f().dir.path(), [&] { return refusedWithReason() ? 1 : 0; }), 1);
+        const ScopedWriterFault fault("read", EIO);
+        QVERIFY(chmod("Scores.txt", 0600) == 0 && refusedWithReason(EIO));
 #endif
     }
 
@@ -366,6 +369,8 @@ private slots:
         QTest::newRow("a final Ctrl+Z, the old end-of-file mark, ends it") << whole + "\x1A" << none << 0 << false << QList<int>{5, 7, 40};
         QTest::newRow("blank lines at the end are whole") << absolute + "\n\r\n" << none << 0 << false << QList<int>{5, 30, 40};
         QTest::newRow("finished during the pause") << absolute + "1998\n01/0" << whole << 1 << false << QList<int>{5, 7, 40};
+        QTest::newRow("shrunk during the pause: nothing of the cut read stays")
+            << whole + ".59\n01/0" << absolute << 1 << false << QList<int>{5, 30, 40};
         QTest::newRow("still cut in a date: every chart keeps the window's")
             << absolute + "1998\n01/0" << none << 1 << true << QList<int>{20, 30, 40};
         QTest::newRow("still cut in a separator") << whole.chopped(4) << none << 1 << true << QList<int>{20, 30, 40};
@@ -383,8 +388,11 @@ private slots:
         Score(Chart("ABSOLUTE"), 20);
         Score(Chart("1998"), 30);
         Score(Chart(".59"), 40);
-        QVERIFY(WriteBytes(ScoreFileName, file));
-        PauseAndClockOfTheTest(finished.isNull() ? QByteArrayList() : QByteArrayList{finished}, 0, 0);
+        const auto written = [&] {
+            PauseAndClockOfTheTest(finished.isNull() ? QByteArrayList() : QByteArrayList{finished}, 0, 0);
+            return WriteBytes(ScoreFileName, file);
+        };
+        QVERIFY(written());
 
         bool unsaved[ChartCount] = {};
         ScoreFileStatus status;
@@ -392,6 +400,14 @@ private slots:
         QCOMPARE(Pauses, pauses);
         QCOMPARE(status.cut, stillCut);
         QCOMPARE(int(status.refusal), int(ScoreFileRefusal::None));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(int(Chart(charts[i]).dpLost), merged[i]);
+        // a plain load takes the records into the table itself: nothing of a cut read it read
+        // again stays (one still cut keeps what it read, which only the merge puts right)
+        if (stillCut)
+            return;
+        QVERIFY(written());
+        LoadScoreFile();
         for (int i = 0; i < 3; ++i)
             QCOMPARE(int(Chart(charts[i]).dpLost), merged[i]);
     }
@@ -412,11 +428,15 @@ private slots:
         QTest::newRow("changed long ago: read once") << whole << QByteArrayList() << 3600000 << 0 << 0 << false << QList<int>{5, 7};
         QTest::newRow("changed a moment ago: read until at rest") << whole << QByteArrayList() << 0 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("the settle time passes while it waits") << whole << QByteArrayList() << 300 << 100 << 2 << false << QList<int>{5, 7};
+        QTest::newRow("a time in whole seconds, as FAT keeps it, may be two seconds late")
+            << "<whole second>" + whole << QByteArrayList() << 3600000 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("time ahead of a clock set back") << whole << QByteArrayList() << -3600000 << 0 << 5 << false << QList<int>{5, 7};
         QTest::newRow("emptied, then written record by record")
             << QByteArray("") << QByteArrayList{absolute, whole} << 0 << 0 << 7 << false << QList<int>{5, 7};
         QTest::newRow("still written after two seconds: nothing taken")
             << absolute << QByteArrayList{whole + '+'} << 0 << 0 << 20 << true << QList<int>{20, 658};
+        QTest::newRow("emptied again after this process read it empty")
+            << QByteArray("<read empty>") << QByteArrayList{absolute, whole} << 0 << 0 << 7 << false << QList<int>{5, 7};
         QTest::newRow("as this process wrote it: read once") << QByteArray("<saved>") << QByteArrayList() << 0 << 0 << 0 << false
                                                             << QList<int>{20, 7};
     }
@@ -430,13 +450,23 @@ private slots:
         QFETCH(int, pauses);
         QFETCH(bool, stillChanging);
         QFETCH(QList<int>, merged);
+        const bool wholeSecond = file.startsWith("<whole second>");
+        if (wholeSecond)
+            file = file.mid(int(std::strlen("<whole second>")));
         if (file == "<saved>") {
             Score(Chart("ABSOLUTE"), 5, 1, 2, 2006);
             Score(Chart("1998"), 7, 1, 2, 2006);
             QVERIFY(SaveScoreFile());
         } else {
-            QVERIFY(WriteBytes(ScoreFileName, file));
+            QVERIFY(WriteBytes(ScoreFileName, file == "<read empty>" ? QByteArray() : file));
         }
+        QFile stamped(QString::fromLatin1(ScoreFileName));  // a second before the clock stands
+        QVERIFY(!wholeSecond || (stamped.open(QIODevice::ReadWrite) &&
+                                 stamped.setFileTime(QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 3599),
+                                                     QFileDevice::FileModificationTime)));
+        stamped.close();
+        if (file == "<read empty>")  // read when it changed long ago, then emptied just now
+            QVERIFY(!LoadScoreFile() && WriteBytes(ScoreFileName, ""));
         Score(Chart("ABSOLUTE"), 20);
         PauseAndClockOfTheTest(written, SystemNow() + offsetMs * int64_t(1000000), stepMs * int64_t(1000000));
 
@@ -456,13 +486,20 @@ private slots:
         QTest::addColumn<QByteArray>("meanwhile");  // "<dir>": the file replaced by a folder
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("merged");
-        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("text");  // saved, or the reason it was not
         const QByteArray first = ScoreRecord(".59", "02/03/2006", 7);
         const QByteArray edited = ScoreRecord(".59", "02/03/2006", 5) + ScoreRecord("1998", "04/05/2006", 9);
         QTest::newRow("unchanged: written at once") << QByteArray() << true << false << QByteArray("ABSOLUTE 20 .59 7 1998 658");
         QTest::newRow("an editor saved after the read: merged again")
             << edited << true << true << QByteArray("ABSOLUTE 20 .59 5 1998 9");
-        QTest::newRow("replaced by a folder: nothing written") << QByteArray("<dir>") << false << false << QByteArray();
+        QTest::newRow("replaced by a folder: nothing written") << QByteArray("<dir>") << false << false
+                                                               << QByteArray("Is a directory");
+        QTest::newRow("emptied to blank lines: written anew") << QByteArray("\r\n\r\n") << true << false
+                                                             << QByteArray("ABSOLUTE 20 .59 7 1998 658");
+        QTest::newRow("replaced by a text of no chart: left to its writer")
+            << QByteArray("notes\n") << false << false << QByteArray("Holds no record of any chart");
+        QTest::newRow("removed after the read: written anew") << QByteArray("<gone>") << true << false
+                                                              << QByteArray("ABSOLUTE 20 .59 7 1998 658");
     }
 
     void saveMergesAgainWhatChangedAfterTheRead()
@@ -477,8 +514,8 @@ private slots:
         unsaved[Chart("ABSOLUTE").index] = true;
         ScoreFileStatus status;
         MergeOwnScoreFile(unsaved, status);
-        if (meanwhile == "<dir>")
-            QVERIFY(QFile::remove(ScoreFileName) && MakeNonScoreFile("dir", ScoreFileName));
+        if (meanwhile.startsWith('<'))
+            QVERIFY(QFile::remove(ScoreFileName) && (meanwhile == "<gone>" || MakeNonScoreFile("dir", ScoreFileName)));
         else if (!meanwhile.isEmpty())
             QVERIFY(WriteBytes(ScoreFileName, meanwhile));
 
@@ -487,8 +524,9 @@ private slots:
         QCOMPARE(SaveMergedScoreFile(unsaved, status, &failure, mergedAgain), saved);
         QCOMPARE(mergedAgain, merged);
         if (!saved) {
-            QCOMPARE(QByteArray(failure.reason), QByteArray("Is a directory"));
-            QVERIFY(QFileInfo(QString::fromLatin1(ScoreFileName)).isDir());
+            QCOMPARE(QByteArray(failure.reason), text);
+            QVERIFY(meanwhile == "<dir>" ? QFileInfo(QString::fromLatin1(ScoreFileName)).isDir()
+                                         : ReadBytes(ScoreFileName) == meanwhile);
             return;
         }
         f().FreshTable();
@@ -514,10 +552,14 @@ private slots:
         QTest::addColumn<int>("absoluteDp");
         QTest::newRow("lower-case title skipped") << ScoreRecord("absolute", "06/09/2005", "10") << false << 622;
         QTest::newRow("title with trailing blank skipped") << ScoreRecord("ABSOLUTE ", "06/09/2005", "10") << false << 622;
+        QTest::newRow("the chart after the last record's, in another letter case, skipped")
+            << ScoreRecord("99 Red Sneakers", "01/01/2001", "1") + ScoreRecord("ABSOLUTe", "06/09/2005", "10") << true << 622;
         QTest::newRow("unknown title skipped, later record read") << ScoreRecord("No Such Song", "01/01/2001", "1") + ScoreRecord("ABSOLUTE", "06/09/2005", "10") << true << 10;
         QTest::newRow("duplicate title: later record wins") << ScoreRecord("ABSOLUTE", "06/09/2005", "10") + ScoreRecord("ABSOLUTE", "07/09/2005", "3") << true << 3;
         QTest::newRow("empty file") << QByteArray() << false << 622;
         QTest::newRow("only line ends") << QByteArray("\n\n\n\n\n\n\n\n\n") << false << 622;
+        QTest::newRow("DP line of 127 digits, the most a line holds, ends the file without a line end")
+            << "ABSOLUTE\n06/09/2005\n" + QByteArray(127, '1') << true << 29127;
         const QByteArray absolute = ScoreRecord("ABSOLUTE", "06/09/2005", "10", "\r\n");
         QTest::newRow("UTF-8 mark before the first title") << "\xef\xbb\xbf" + absolute << true << 10;
         QTest::newRow("UTF-8 mark before a later title: no such title")
@@ -527,8 +569,8 @@ private slots:
         QTest::newRow("UTF-16 LE without a mark: NULs in the first line") << Utf16(absolute, false, false) << true << 10;
         QTest::newRow("UTF-16 BE without a mark") << Utf16(absolute, true, false) << true << 10;
         QTest::newRow("UTF-16 with an odd last byte") << Utf16(absolute, false, true) + 'x' << true << 10;
-        QTest::newRow("UTF-16 title beyond Latin-1 names no chart")
-            << Utf16("ABSOLUTE", false, true) + "\x29\x20" + Utf16("\r\n06/09/2005\r\n10\r\n", false, false) << false << 622;
+        QTest::newRow("UTF-16 title beyond Latin-1 names no chart: U+0145 is no E")
+            << Utf16("ABSOLUT", false, true) + "\x45\x01" + Utf16("\r\n06/09/2005\r\n10\r\n", false, false) << false << 622;
     }
 
     void recordsMatchExactTitlesOnly()
