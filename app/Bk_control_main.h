@@ -1,10 +1,12 @@
 // The program is this one window over two plain libraries: core/ (chart table, DP arithmetic,
 // ordering, totals texts) and storage/ (score and print files). TBK_ControlMain holds the state
-// and every event handler and calls them directly; the list only shows the chart records.
+// and every event handler and calls them directly; the list only shows the chart records. What
+// must still be saved when the program ends lives in TSession (session.h), beside the window.
 //
 // Its definitions live in one file per concern:
 //   window_building.cpp       construction, the controls and their places, tab order, placement
-//                             on the screen, what waits until after the first frame, the error box
+//                             on the screen, what waits until after the first frame
+//   error_box.cpp             the error box, which every failure a handler throws reaches
 //   window_look.cpp           design font and its fallback, colours, the picture, the icon, the
 //                             first paint
 //   window_accessibility.cpp  roles, names and descriptions, the buttons' keys, what is spoken
@@ -14,8 +16,10 @@
 //   window_keys.cpp           keys: Enter moving on, the shared mnemonic, sort shortcuts, Escape
 //   entry_road.cpp            entry fields, recalculation, Insert, the warning, saving and closing
 //                             with unsaved scores
-//   session_end.cpp           the end asked for by a signal, by the session or by the display's
-//                             loss, and the save on the way out, which waits for the lock
+//   session.h, session.cpp    TSession, the run of the program beside the window and longer: the
+//                             unsaved scores and plays, their saves, the quiet save on the way out
+//                             (a signal, the session's end, exit()), the answers tests give in
+//                             place of the boxes; session_end_posix.cpp / _windows.cpp its signals
 //   score_recovery.cpp        the recovery file the save on the way out falls back on, and its
 //                             taking in by the next window
 //   chart_list.cpp            the list and its header: fill, selection, sorting, totals, print
@@ -24,23 +28,25 @@
 //   comparison.cpp            Compare and its dialog (built in parts while idle after the first
 //                             frame), Comp. Reset; the file dialogs' end, which leaves the
 //                             player's configuration alone
-//   play_journal_window.cpp   the play journal: the line each Insert appends, lines kept while
-//                             Plays.csv cannot be written, undoing the last Insert
+//   play_journal_window.cpp   the play journal: the line each Insert appends (the session keeps
+//                             it while Plays.csv cannot be written), undoing the last Insert
 //   list_menu.cpp             the list's context menu and its keys: history, undo, export
+//   chosen_files_posix.cpp    the names the player chose, as the system spells them (and
+//                             chosen_files_windows.cpp, behind chosen_files.h)
 //   play_history.cpp          a chart's plays: the dialog, its table; history_plot.cpp the plot
 //   window_parts.h            what several of these share
+// main.cpp starts the program, with what differs between systems in main_posix.cpp and
+// main_windows.cpp (main_system.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <vector>
+#include <memory>
 
 #include <QWidget>
 
 #include "chart_table.h"
-#include "play_journal.h"
-#include "score_file.h"
 
 class ChartListModel;
 class QFileDialog;
@@ -57,7 +63,9 @@ class QModelIndex;
 class QTreeView;
 class QWindow;
 class ScoreFileLock;
-struct RecoveredScores;
+class TSession;
+struct PlayJournal;
+struct PlayLine;
 
 class TBK_ControlMain : public QWidget {
     Q_OBJECT
@@ -68,8 +76,9 @@ public:
 
     static const char *ApplicationTitle();
 
-    // The program's one error path: the toolkit's error box, with a full stop appended when
-    // the message ends in a character above ".". Tests put a recorder in its place.
+    // The program's one error path: an exception that leaves a handler reaches the toolkit's
+    // error box here (Guarded), with a full stop appended when the message ends in a character
+    // above ".". Handlers throw to say what failed. Tests put a recorder in its place.
     using ErrorPresenter = std::function<void(const QString &message)>;
     static void ShowError(QString message);
     static void SetErrorPresenter(ErrorPresenter presenter);
@@ -84,25 +93,11 @@ public:
 
     // Asked when the window closes, or the desktop session ends, with scores that are not in
     // Scores.txt or plays that are not in Plays.csv; tests answer in place of the question box,
-    // as for the dialog above.
+    // as for the dialog above. Each answer given in place of a box lasts as long as the
+    // session (session.h) it was given in.
     enum class UnsavedScoresAnswer : uint8_t { SaveAgain, Discard, Cancel };
     using UnsavedScoresQuestion = std::function<UnsavedScoresAnswer(int unsavedCount, int unsavedPlays)>;
     static void SetUnsavedScoresQuestion(UnsavedScoresQuestion question);
-
-    // From now on a signal that asks the program to end (SIGTERM, SIGHUP, SIGINT) ends it as a
-    // session's end without questions does: scores not yet in Scores.txt are saved again
-    // quietly, under the lock, or else kept in a recovery file, and the event loop stops. The
-    // same is done on the way out where the toolkit ends the program itself (the display's
-    // connection broke). SIGPIPE and SIGXFSZ
-    // are ignored: the write fails and the window says why.
-    void EndOnSignals();
-
-    // How long the save on the way out, and the close question's "Save again", wait for another
-    // window's lock: EndingLockWaitMs, as long as the end of a session allows. Tests shorten it.
-    static void SetEndingLockWait(int milliseconds);
-    // The program's exit status: EXIT_FAILURE once scores or plays could not be saved on the way
-    // out (they went into a recovery file, or were lost, and standard error said so), else 0.
-    static int EndStatus();
 
     // The folder of the program's own copy of Liberation Sans, loaded only where no face with the
     // design font's metrics is installed; set before the first window is made.
@@ -188,23 +183,11 @@ private:
     void ButtonCompareResetClick();
     void ButtonFilePrintClick();
 
-    void LoadOwnScoreFile();
-    bool MergeOwnFile();
+    void ShowAfterStart(const QString &message);
     void ShowMergedScores();
-    QString SaveOwnScoreFile(const ScoreFileLock &lock);
     QString SaveScoresAgain();
-    int UnsavedScoreCount() const;
-    int UnsavedPlayCount() const;
     bool MayClose(bool mayAsk);
     void SessionEnding(QSessionManager &manager);
-    void EndWithoutQuestions();
-    static void SaveBeforeExit();
-    static int EndingLockWait();
-    bool SaveOnTheWayOut();
-    void KeepInRecoveryFile(const QString &why);
-    void TakeInRecoveryFiles();
-    QString SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock);
-    void StopEndingOnSignals();
     void DeleteFileDialogs();
 
     void ShowWarningPanel();
@@ -243,10 +226,8 @@ private:
     static ChartScore ScoreOf(const ChartRecord &chart);
     PlayLine StartPlayLine() const;
     void FinishPlayLine(PlayLine &line);
-    bool AppendPlays(const ScoreFileLock &lock, const PlayLine *line, QString *message);
-    QString PlayFailureMessage(const QString &reason, bool lasting);
     QString SaveWithPlay(const ScoreFileLock &lock, const PlayLine &line);
-    bool ReadJournal();
+    QString ReadJournal();
     void UndoLastInsert();
     void ShowChartHistory();
     void ExportList();
@@ -264,16 +245,12 @@ private:
     bool compareMode = false;
     QWindow *pictureWindow = nullptr;  // the native window whose screen the picture follows
     bool frameKnown = false;            // the platform has told the frame's size
-    ScoreFileStatus ownFileStatus;      // a refusal here: Scores.txt is not to be written over
-    bool unsavedScore[ChartCount] = {};  // inserted here, not yet in Scores.txt
+    TSession &session;                   // what is saved however the program ends; outlives the window
     QString heardResult;                 // the result sentence the player last heard
-    std::vector<PlayLine> unsavedPlays;  // not yet in Plays.csv, in the order played
-    bool journalRefusalSaid = false;     // why Plays.csv is refused is said once a session
     UndoableInsert lastInsert;
     uint32_t warnedChart = 0;            // the warning's chart and the score it compared with
     ChartScore warnedScore;
-    bool scoresMergedOnSave = false;     // the last save met another program's change and merged it
-    PlayJournal playJournal;             // as last read, for the history and the export
+    std::unique_ptr<PlayJournal> playJournal;  // as last read, for the history and the export
 
     QFrame *PanelWarning = nullptr;
     QLabel *LabelWarningTitle = nullptr;

@@ -21,7 +21,8 @@
 #include <QTreeView>
 #include <QWindow>
 
-#include "score_file.h"
+#include "chosen_files.h"
+#include "session.h"
 #include "window_parts.h"
 
 using namespace window_parts;
@@ -35,12 +36,6 @@ bool window_parts::ExecFileDialog(QFileDialog &dialog, QString &fileName)
 }
 
 namespace {
-
-TBK_ControlMain::FileChooser &FileChooserSlot()
-{
-    static TBK_ControlMain::FileChooser chooser = ExecFileDialog;
-    return chooser;
-}
 
 // The file dialog's own sizes cut its detail columns and the names of its places short ("…").
 // Here the columns fit their contents, the place names show whole, and the dialog opens wide
@@ -68,17 +63,6 @@ void ShowFileDetailsWhole(QFileDialog &dialog)
     splitter->setSizes({placesWidth, filesWidth});
 }
 
-// The name reaches the file system as the system spells names: on Windows in its wide form, as
-// the code page of 8-bit names would turn a name it cannot hold into another file's name.
-bool ReadComparisonFile(const QString &fileName, ScoreFileStatus *status)
-{
-#ifdef Q_OS_WIN
-    return LoadComparisonFile(QDir::toNativeSeparators(fileName).toStdWString().c_str(), status);
-#else
-    return LoadScoreFile(QFile::encodeName(fileName).constData(), status);
-#endif
-}
-
 // The dialog's list of places reports its first place as focused while it is filled, though the
 // dialog is hidden and has no focus: a reader would read the dialog over the window. Nothing the
 // dialog tells while it is made is for a reader, who meets it as it shows.
@@ -100,7 +84,7 @@ constexpr int ComparisonDialogDelayMs = 1000;  // after the first frame
 
 void TBK_ControlMain::SetComparisonFileChooser(FileChooser chooser)
 {
-    FileChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+    TSession::Current().standIns.comparisonFile = std::move(chooser);
 }
 
 // The dialog is a whole window of its own, and building it would take a third of the start-up
@@ -182,7 +166,7 @@ void TBK_ControlMain::ReadComparisonBoxWhole(QObject *child)
 void TBK_ControlMain::ButtonCompareClick()
 {
     QString fileName;
-    const bool chosen = FileChooserSlot()(OpenDialogEnemy(), fileName);
+    const bool chosen = ChooseFile(session.standIns.comparisonFile, OpenDialogEnemy(), fileName);
     ReturnFromComparisonDialog();
     if (!chosen)
         return;

@@ -16,9 +16,8 @@
 
 #include "chart_ordering.h"
 #include "dp_scoring.h"
-#include "score_file.h"
-#include "score_file_lock.h"
 #include "score_text.h"
+#include "session.h"
 #include "window_parts.h"
 
 using namespace window_parts;
@@ -67,17 +66,11 @@ TBK_ControlMain::UnsavedScoresAnswer AskAboutUnsavedScores(int unsavedCount, int
     return TBK_ControlMain::UnsavedScoresAnswer::Cancel;
 }
 
-TBK_ControlMain::UnsavedScoresQuestion &UnsavedScoresQuestionSlot()
-{
-    static TBK_ControlMain::UnsavedScoresQuestion question = AskAboutUnsavedScores;
-    return question;
-}
-
 }  // namespace
 
 void TBK_ControlMain::SetUnsavedScoresQuestion(UnsavedScoresQuestion question)
 {
-    UnsavedScoresQuestionSlot() = question ? std::move(question) : AskAboutUnsavedScores;
+    TSession::Current().standIns.unsavedScores = std::move(question);
 }
 
 TBK_ControlMain::EntryFieldList TBK_ControlMain::EntryFields() const
@@ -149,7 +142,7 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
     if (currentChart == nullptr)
         return;
     const ScoreFileLock lock;
-    const bool merged = MergeOwnFile();
+    const bool merged = session.MergeOwnFile();
     PlayLine play = StartPlayLine();  // the score it replaces, as the file has it
     const bool askAgain = sender == nullptr && !StillAsWarned();
     if (!CommitEntry(sender != nullptr || askAgain)) {
@@ -161,12 +154,12 @@ void TBK_ControlMain::ButtonInsertClick(QObject *sender)
     }
     FinishPlayLine(play);
     uint32_t index = currentChart->index;
-    unsavedScore[index] = true;
+    session.unsavedScore[index] = true;
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
     const QString failure = SaveWithPlay(lock, play);
-    if (scoresMergedOnSave)
+    if (session.scoresMergedOnSave)
         ShowMergedScores();
     SelectChartByIndex(index);
     ListViewScores->setFocus(Qt::OtherFocusReason);
@@ -273,25 +266,6 @@ void TBK_ControlMain::ButtonWarningNOClick()
     ListViewScores->setFocus(Qt::OtherFocusReason);
 }
 
-// A Scores.txt that exists but was not read is never written over. The player hears why once
-// the window is up, so that the window itself appears at once.
-void TBK_ControlMain::LoadOwnScoreFile()
-{
-    LoadScoreFile(nullptr, &ownFileStatus);
-    if (!IsRefusal(ownFileStatus))
-        return;
-    const QString message = QStringLiteral("%1 was not read: %2. The window starts without scores and leaves that file as it is")
-                                .arg(QString::fromLatin1(ScoreFileName), QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text));
-    QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
-}
-
-// True when a score in the table changed. A refused file is tried again every time, as the
-// player may have mended it.
-bool TBK_ControlMain::MergeOwnFile()
-{
-    return MergeOwnScoreFile(unsavedScore, ownFileStatus);
-}
-
 // The file brought other scores than the window showed, and nothing was stored: the list shows
 // the file's scores at once, while the entry keeps what the player typed for OK or Cancel.
 void TBK_ControlMain::ShowMergedScores()
@@ -306,76 +280,47 @@ void TBK_ControlMain::ShowMergedScores()
         fields[i]->setText(typed[i]);
 }
 
-// Yields the message for a Scores.txt that was not saved, or nothing when it was.
-QString TBK_ControlMain::SaveOwnScoreFile(const ScoreFileLock &lock)
-{
-    scoresMergedOnSave = false;
-    QString reason;
-    SaveFailure failure;
-    if (IsRefusal(ownFileStatus))
-        reason = QString::fromLocal8Bit(DescribeRefusal(ownFileStatus).text);
-    else if (lock.Refusal() != nullptr)
-        reason = QString::fromUtf8(lock.Refusal());
-    else if (!SaveMergedScoreFile(unsavedScore, ownFileStatus, &failure, scoresMergedOnSave))
-        reason = QString::fromUtf8(failure.reason);
-    else
-        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
-    return reason.isEmpty() ? reason
-                            : QStringLiteral("%1 could not be saved: %2").arg(QString::fromLatin1(ScoreFileName), reason);
-}
-
 // The save of Insert without a new score, for closing: under the lock, waited for as on the way
 // out, after reading the file again, and the plays not yet in Plays.csv. Yields the message for
 // a failure of either, as SaveOwnScoreFile does; plays still kept are always said here, where
 // the player asked for them to be written.
 QString TBK_ControlMain::SaveScoresAgain()
 {
-    const ScoreFileLock lock(EndingLockWait());
-    if (MergeOwnFile())
+    const ScoreFileLock lock(session.endingLockWaitMs);
+    if (session.MergeOwnFile())
         ShowMergedScores();
-    const bool scores = UnsavedScoreCount() != 0;  // also those the file lost meanwhile
-    const QString failure = scores ? SaveOwnScoreFile(lock) : QString();
-    if (scoresMergedOnSave)
+    const bool scores = session.UnsavedScoreCount() != 0;  // also those the file lost meanwhile
+    const QString failure = scores ? session.SaveOwnScoreFile(lock) : QString();
+    if (session.scoresMergedOnSave)
         ShowMergedScores();
     QString playFailure;
-    if (!AppendPlays(lock, nullptr, &playFailure) && (playFailure.isEmpty() || (scores && lock.Refusal() != nullptr)))
-        playFailure = UnsavedText(0, UnsavedPlayCount()).chopped(1);
+    if (!session.AppendPlays(lock, nullptr, &playFailure) && (playFailure.isEmpty() || (scores && lock.Refusal() != nullptr)))
+        playFailure = UnsavedText(0, session.UnsavedPlayCount()).chopped(1);
     return SaveMessages(failure, playFailure);
-}
-
-int TBK_ControlMain::UnsavedScoreCount() const
-{
-    return int(std::count(std::begin(unsavedScore), std::end(unsavedScore), true));
-}
-
-int TBK_ControlMain::UnsavedPlayCount() const
-{
-    return int(unsavedPlays.size());
 }
 
 // Closing ends the program, so scores that are not in Scores.txt, and plays that are not in
 // Plays.csv, are asked about first; with everything written nothing is asked and nothing
 // written. Where nothing may be asked (a session that ends without letting programs interact),
-// saving is the one safe answer, and what it cannot save goes into a recovery file.
+// saving is the one safe answer, and what it cannot save goes into a recovery file. A save
+// asked for that fails keeps the window open, and says why.
 bool TBK_ControlMain::MayClose(bool mayAsk)
 {
-    MergeOwnFile();  // scores the file lost since the last Insert count as unsaved too
-    const int unsaved = UnsavedScoreCount();
-    const int plays = UnsavedPlayCount();
+    if (!mayAsk)
+        return session.SaveQuietly();
+    session.MergeOwnFile();  // scores the file lost since the last Insert count as unsaved too
+    const int unsaved = session.UnsavedScoreCount();
+    const int plays = session.UnsavedPlayCount();
     if (unsaved == 0 && plays == 0)
         return true;
-    if (!mayAsk)
-        return SaveOnTheWayOut();
-    switch (UnsavedScoresQuestionSlot()(unsaved, plays)) {
-    case UnsavedScoresAnswer::SaveAgain: {
-        const QString saveFailure = SaveScoresAgain();
-        if (!saveFailure.isEmpty())
-            ShowError(saveFailure);
-        return saveFailure.isEmpty();
-    }
+    const UnsavedScoresQuestion &question = session.standIns.unsavedScores;
+    switch (question ? question(unsaved, plays) : AskAboutUnsavedScores(unsaved, plays)) {
+    case UnsavedScoresAnswer::SaveAgain:
+        if (const QString saveFailure = SaveScoresAgain(); !saveFailure.isEmpty())
+            throw std::runtime_error(saveFailure.toStdString());
+        return true;
     case UnsavedScoresAnswer::Discard:
-        std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
-        unsavedPlays.clear();
+        session.Discard();
         return true;
     case UnsavedScoresAnswer::Cancel:
         break;
@@ -385,7 +330,7 @@ bool TBK_ControlMain::MayClose(bool mayAsk)
 
 void TBK_ControlMain::closeEvent(QCloseEvent *event)
 {
-    bool mayClose = true;
+    bool mayClose = false;  // also where the save asked for failed
     Guarded([&] { mayClose = MayClose(true); })();
     if (mayClose)
         QWidget::closeEvent(event);
@@ -400,7 +345,8 @@ void TBK_ControlMain::SessionEnding(QSessionManager &manager)
         MayClose(false);
         return;
     }
-    const bool mayEnd = MayClose(true);
+    bool mayEnd = false;
+    Guarded([&] { mayEnd = MayClose(true); })();
     manager.release();
     if (!mayEnd)
         manager.cancel();

@@ -11,19 +11,15 @@
 #include <QMenu>
 #include <QTreeView>
 
-#include "list_export.h"
+#include "chosen_files.h"
 #include "play_history.h"
+#include "play_journal.h"
+#include "session.h"
 #include "window_parts.h"
 
 using namespace window_parts;
 
 namespace {
-
-TBK_ControlMain::FileChooser &ExportChooserSlot()
-{
-    static TBK_ControlMain::FileChooser chooser = ExecFileDialog;
-    return chooser;
-}
 
 // The keys the menu shows, each on the list alone; a field keeps Ctrl+Z for its own text.
 struct ListCommand {
@@ -40,22 +36,11 @@ bool IsKey(const QKeyEvent *event, const ListCommand &command)
     return event->keyCombination() == command.key;
 }
 
-// The name as the system spells it, wide on Windows (see the comparison's load).
-bool WriteExport(const QString &fileName, const ChartOrder &order, const uint32_t (&plays)[ChartCount], bool comparing,
-                 SaveFailure *failure)
-{
-#ifdef Q_OS_WIN
-    return WriteListExport(QDir::toNativeSeparators(fileName).toStdWString().c_str(), order, plays, comparing, failure);
-#else
-    return WriteListExport(QFile::encodeName(fileName).constData(), order, plays, comparing, failure);
-#endif
-}
-
 }  // namespace
 
 void TBK_ControlMain::SetExportFileChooser(FileChooser chooser)
 {
-    ExportChooserSlot() = chooser ? std::move(chooser) : ExecFileDialog;
+    TSession::Current().standIns.exportFile = std::move(chooser);
 }
 
 // Only the hook is made at start; the menu itself waits for its first use.
@@ -115,10 +100,12 @@ void TBK_ControlMain::ShowChartHistory()
 {
     if (currentChart == nullptr)
         return;
-    ReadJournal();  // a refused journal shows what was read before, if anything
+    const QString refused = ReadJournal();  // shows what was read before, if anything
     if (DialogHistory == nullptr)
         DialogHistory = new PlayHistoryDialog(this);
-    DialogHistory->ShowChart(*currentChart, playJournal);
+    DialogHistory->ShowChart(*currentChart, *playJournal);
+    if (!refused.isEmpty())
+        throw std::runtime_error(refused.toStdString());
 }
 
 // Made on the first export, as the comparison's dialog is on the first Compare.
@@ -145,20 +132,23 @@ QFileDialog &TBK_ControlMain::SaveDialogExport()
 void TBK_ControlMain::ExportList()
 {
     QString fileName;
-    const bool chosen = ExportChooserSlot()(SaveDialogExport(), fileName);
+    const bool chosen = ChooseFile(session.standIns.exportFile, SaveDialogExport(), fileName);
     activateWindow();
     ListViewScores->setFocus(Qt::OtherFocusReason);
     if (!chosen || chartOrder == nullptr)
         return;
     uint32_t plays[ChartCount] = {};
-    ReadJournal();
-    for (const PlayLine &line : playJournal.lines)
+    const QString refused = ReadJournal();  // the counts of what was read before, if anything
+    for (const PlayLine &line : playJournal->lines)
         if (line.kind == PlayKind::Play && line.chart < ChartCount)
             ++plays[line.chart];
     SaveFailure failure;
     const QString name = QFileInfo(fileName).fileName();
     if (!WriteExport(fileName, *chartOrder, plays, compareMode, &failure))
         throw std::runtime_error(
-            QStringLiteral("%1 could not be written: %2").arg(name, QString::fromUtf8(failure.reason)).toStdString());
+            SaveMessages(refused, QStringLiteral("%1 could not be written: %2").arg(name, QString::fromUtf8(failure.reason)))
+                .toStdString());
     Announce(QStringLiteral("%1 written: %2 charts in the list's order").arg(name).arg(ChartCount));
+    if (!refused.isEmpty())
+        throw std::runtime_error(refused.toStdString());
 }

@@ -12,19 +12,12 @@
 
 #include "chart_ordering.h"
 #include "dp_scoring.h"
-#include "score_file_lock.h"
+#include "session.h"
 #include "window_parts.h"
 
 using namespace window_parts;
 
 namespace {
-
-// A pipe, a device or a file too large to be a journal stays so until the player mends it, and
-// is said once.
-bool IsLastingRefusal(PlayJournalRefusal refused)
-{
-    return refused == PlayJournalRefusal::NotRegular || refused == PlayJournalRefusal::TooLarge;
-}
 
 // 2026-12-09T14:03:22+01:00: the offset always in digits, +00:00 included, so that every line
 // reads alike in whatever zone it was played.
@@ -97,61 +90,13 @@ void TBK_ControlMain::FinishPlayLine(PlayLine &line)
                   {line.replacedDpLost, line.replacedDay, line.replacedMonth, line.replacedYear}};
 }
 
-// Every line not yet in Plays.csv goes in one append, the new one last, so that the journal
-// keeps the order they were played in. True when none is left; message, when given, then says
-// why, except for a refusal already said.
-bool TBK_ControlMain::AppendPlays(const ScoreFileLock &lock, const PlayLine *line, QString *message)
-{
-    if (line != nullptr)
-        unsavedPlays.push_back(*line);
-    if (unsavedPlays.empty())
-        return true;
-    SaveFailure failure;
-    PlayJournalRefusal refused = PlayJournalRefusal::None;
-    const char *lockRefusal = lock.Refusal();
-    if (lockRefusal == nullptr) {
-        std::string text;
-        char formatted[MaxPlayLineSize];
-        for (const PlayLine &kept : unsavedPlays)
-            text.append(formatted, FormatPlayLine(kept, formatted));
-        if (AppendPlayLines(text.data(), text.size(), &failure, &refused)) {
-            unsavedPlays.clear();
-            return true;
-        }
-    }
-    const QString reason = QString::fromUtf8(lockRefusal != nullptr ? lockRefusal : failure.reason);
-    const QString said = PlayFailureMessage(reason, IsLastingRefusal(refused));
-    if (message != nullptr)
-        *message = said;
-    return false;
-}
-
-QString TBK_ControlMain::PlayFailureMessage(const QString &reason, bool lasting)
-{
-    const QString journal = QString::fromLatin1(PlayJournalName);
-    if (lasting) {
-        if (journalRefusalSaid)
-            return QString();
-        journalRefusalSaid = true;
-        return QStringLiteral("%1 is not written: %2. Only a regular file of a journal's size is read or written; "
-                              "plays are kept in the window meanwhile, and this is not said again")
-            .arg(journal, reason);
-    }
-    const int kept = UnsavedPlayCount();
-    const QString keptText = kept == 1 ? QStringLiteral("The play is kept in the window")
-                                       : QStringLiteral("The %1 plays are kept in the window").arg(kept);
-    const QString failed = reason.isEmpty() ? QStringLiteral("%1 could not be written either").arg(journal)
-                                            : QStringLiteral("%1 could not be written: %2").arg(journal, reason);
-    return QStringLiteral("%1. %2; the next Insert or closing tries again").arg(failed, keptText);
-}
-
 // Scores.txt, then the play's line, under the one lock; the message for whatever failed.
 QString TBK_ControlMain::SaveWithPlay(const ScoreFileLock &lock, const PlayLine &line)
 {
-    const QString failure = SaveOwnScoreFile(lock);
+    const QString failure = session.SaveOwnScoreFile(lock);
     QString playFailure;
-    if (!AppendPlays(lock, &line, &playFailure) && lock.Refusal() != nullptr && !failure.isEmpty())
-        playFailure = PlayFailureMessage(QString(), false);  // the same reason twice says nothing more
+    if (!session.AppendPlays(lock, &line, &playFailure) && lock.Refusal() != nullptr && !failure.isEmpty())
+        playFailure = session.PlayFailureMessage(QString(), false);  // the same reason twice says nothing more
     return SaveMessages(failure, playFailure);
 }
 
@@ -164,7 +109,7 @@ void TBK_ControlMain::UndoLastInsert()
     if (lastInsert.undone)
         throw std::runtime_error("The last Insert is undone already");
     const ScoreFileLock lock;
-    const bool merged = MergeOwnFile();
+    const bool merged = session.MergeOwnFile();
     ChartRecord &chart = ChartTable[lastInsert.chart];
     const ChartScore now = ScoreOf(chart);
     const ChartScore &stored = lastInsert.stored;
@@ -191,12 +136,12 @@ void TBK_ControlMain::UndoLastInsert()
     chart.year = back.year;
     StampResult(line, chart);
     lastInsert.undone = true;
-    unsavedScore[chart.index] = true;
+    session.unsavedScore[chart.index] = true;
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
     const QString failure = SaveWithPlay(lock, line);
-    if (scoresMergedOnSave)
+    if (session.scoresMergedOnSave)
         ShowMergedScores();
     SelectChartByIndex(chart.index);
     const bool hadScore = back.day != 0 || back.month != 0 || back.year != 0 || back.dpLost != chart.maxDp;
@@ -210,16 +155,13 @@ void TBK_ControlMain::UndoLastInsert()
 }
 
 // Read when a history or an export first needs it, never at start. A refused journal is said
-// once a session; what was read before stays.
-bool TBK_ControlMain::ReadJournal()
+// once a session, by the handler once it has shown what was read before; the message, or nothing.
+QString TBK_ControlMain::ReadJournal()
 {
     PlayJournalStatus status;
-    if (ReadPlayJournal(playJournal, status))
-        return true;
-    if (!journalRefusalSaid) {
-        journalRefusalSaid = true;
-        ShowError(QStringLiteral("%1 was not read: %2")
-                      .arg(QString::fromLatin1(PlayJournalName), QString::fromUtf8(DescribeRefusal(status).text)));
-    }
-    return false;
+    if (ReadPlayJournal(*playJournal, status) || session.journalRefusalSaid)
+        return QString();
+    session.journalRefusalSaid = true;
+    return QStringLiteral("%1 was not read: %2")
+        .arg(QString::fromLatin1(PlayJournalName), QString::fromUtf8(DescribeRefusal(status).text));
 }

@@ -1,4 +1,4 @@
-#include "Bk_control_main.h"
+#include "session.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,8 +7,6 @@
 #include <string>
 
 #include "recovery_file.h"
-#include "score_file_lock.h"
-#include "window_parts.h"
 
 namespace {
 
@@ -27,7 +25,7 @@ QString CountText(int scores, int plays)
 // On the way out, with nobody left to ask: the scores and plays that reached neither file go
 // into a recovery file beside Scores.txt, and one line on standard error says where, or that
 // they are lost.
-void TBK_ControlMain::KeepInRecoveryFile(const QString &why)
+void TSession::KeepInRecoveryFile(const QString &why)
 {
     const QString what = CountText(UnsavedScoreCount(), UnsavedPlayCount());
     char path[PATH_MAX];
@@ -41,45 +39,44 @@ void TBK_ControlMain::KeepInRecoveryFile(const QString &why)
                    .arg(why, what, QString::fromUtf8(path), QString::fromUtf8(failure.reason));
     std::fprintf(stderr, "brisko-calculator: %s\n", line.toUtf8().constData());
     std::fflush(stderr);
-    if (!kept)
-        return;
-    std::fill(std::begin(unsavedScore), std::end(unsavedScore), false);
-    unsavedPlays.clear();
+    if (kept)
+        Discard();
 }
 
 // A window that could not save on its way out left its scores and plays in recovery files:
-// taken in under the lock, each score where it is better than the file's, saved, the plays appended after them, and the files removed only once both are in
-// their own files. Until then the files stay, and the scores wait in the window as well.
-void TBK_ControlMain::TakeInRecoveryFiles()
+// taken in under the lock, each score where it is better than the file's, saved, the plays
+// appended after them, and the files removed only once both are in their own files. Until then
+// the files stay, and the scores wait in this session as well.
+QString TSession::TakeInRecoveryFiles()
 {
     RecoveredScores recovered;
     if (!ReadRecoveryFiles(recovered))
-        return;  // the start of almost every window: nothing more than a look at the names
+        return QString();  // the start of almost every window: nothing more than a look at the names
     const ScoreFileLock lock;
     recovered = RecoveredScores{};
     if (!ReadRecoveryFiles(recovered))
-        return;  // another window took them in meanwhile
+        return QString();  // another window took them in meanwhile
     // Without the lock nothing is taken in: the next start tries again.
     const QString failure =
         lock.Refusal() != nullptr ? QString::fromUtf8(lock.Refusal()) : SaveRecoveredScores(recovered, lock);
-    QString message = QStringLiteral("%1 holds scores and plays of a window that could not save them; it stays "
-                                     "until they are in their own files: %2")
-                          .arg(QString::fromUtf8(recovered.firstPath), failure);
     SaveFailure removal;
     if (failure.isEmpty() && RemoveRecoveryFiles(recovered, &removal))
-        return;
+        return QString();
     if (failure.isEmpty())
-        message = QStringLiteral("%1 could not be removed once its scores and plays were saved (%2): remove it, or "
-                                 "the next window appends its plays to %3 again")
-                      .arg(QString::fromUtf8(recovered.firstPath), QString::fromUtf8(removal.reason),
-                           QString::fromLatin1(PlayJournalName));
-    QMetaObject::invokeMethod(this, [message] { ShowError(message); }, Qt::QueuedConnection);
+        return QStringLiteral("%1 could not be removed once its scores and plays were saved (%2): remove it, or "
+                              "the next window appends its plays to %3 again")
+            .arg(QString::fromUtf8(recovered.firstPath), QString::fromUtf8(removal.reason),
+                 QString::fromLatin1(PlayJournalName));
+    return QStringLiteral("%1 holds scores and plays of a window that could not save them; it stays "
+                          "until they are in their own files: %2")
+        .arg(QString::fromUtf8(recovered.firstPath), failure);
 }
 
-// The recovered scores that beat the file's as unsaved ones of this window (the file read first,
-// as a window that holds the file's scores would not count its own as changed); then the plays, only once the scores are saved, so that a recovery file that stays
-// never brings its plays twice. Yields what failed.
-QString TBK_ControlMain::SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock)
+// The recovered scores that beat the file's as unsaved ones of this session (the file read
+// first, as a window that holds the file's scores would not count its own as changed); then the
+// plays, only once the scores are saved, so that a recovery file that stays never brings its
+// plays twice. Yields what failed.
+QString TSession::SaveRecoveredScores(const RecoveredScores &recovered, const ScoreFileLock &lock)
 {
     MergeOwnFile();
     for (int i = 0; i < ChartCount; ++i)

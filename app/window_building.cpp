@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QtMath>
@@ -17,6 +16,8 @@
 #include <QWindow>
 
 #include "chart_ordering.h"
+#include "play_journal.h"
+#include "session.h"
 #include "window_parts.h"
 
 using namespace window_parts;
@@ -30,19 +31,6 @@ constexpr int FieldLeft = 250;
 constexpr int PercentLeft = 300;
 constexpr int ListLeft = 346;
 constexpr int TotalsWidth = 415;
-
-void ShowErrorBox(const QString &message)
-{
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(TBK_ControlMain::ApplicationTitle()), message,
-                    QMessageBox::Ok, BoxParent());
-    box.exec();
-}
-
-TBK_ControlMain::ErrorPresenter &ErrorPresenterSlot()
-{
-    static TBK_ControlMain::ErrorPresenter presenter = ShowErrorBox;
-    return presenter;
-}
 
 // A label is one line high and as wide as the room up to its right-hand neighbour, once: then no
 // longer text is ever cut, and a new text costs no measuring, only its painting. The line is the
@@ -95,7 +83,8 @@ static void RegisterWindowResources()
     InstallAccessibleRoles();
 }
 
-TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
+TBK_ControlMain::TBK_ControlMain(QWidget *parent)
+    : QWidget(parent), session(TSession::Current()), playJournal(std::make_unique<PlayJournal>())
 {
     RegisterWindowResources();
     BuildWindow();
@@ -103,8 +92,8 @@ TBK_ControlMain::TBK_ControlMain(QWidget *parent) : QWidget(parent)
     chartOrder = new ChartOrder{};
     ClearEntryFields();
     InitChartTable(chartOrder);
-    LoadOwnScoreFile();
-    TakeInRecoveryFiles();
+    ShowAfterStart(session.LoadOwnScoreFile());
+    ShowAfterStart(session.TakeInRecoveryFiles());
     SortCharts(chartOrder, sortKey, sortAscending);
     FillScoreList();
     UpdateTotals();
@@ -127,7 +116,6 @@ void TBK_ControlMain::FinishStart()
 
 TBK_ControlMain::~TBK_ControlMain()
 {
-    StopEndingOnSignals();
     // The controls die after this body; none of them may call back into a half-destroyed window.
     for (QObject *child : findChildren<QObject *>())
         child->blockSignals(true);
@@ -140,18 +128,6 @@ TBK_ControlMain::~TBK_ControlMain()
 const char *TBK_ControlMain::ApplicationTitle()
 {
     return "Brisko Calculator";
-}
-
-void TBK_ControlMain::ShowError(QString message)
-{
-    if (!message.isEmpty() && message.back().unicode() > u'.')
-        message += u'.';
-    ErrorPresenterSlot()(message);
-}
-
-void TBK_ControlMain::SetErrorPresenter(ErrorPresenter presenter)
-{
-    ErrorPresenterSlot() = presenter ? std::move(presenter) : ShowErrorBox;
 }
 
 void TBK_ControlMain::BuildWindow()

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QIconEngine>
 #include <QResource>
+#include <QSysInfo>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
@@ -134,11 +135,10 @@ private:
             return {};
         // The image borrows the resource's bytes, already in the pixmap's own format, so the
         // pixmap made from it shares them instead of converting a copy.
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_ARGB32_Premultiplied);
-#else
-        return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_RGBA8888_Premultiplied).rgbSwapped();
-#endif
+        if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+            return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_ARGB32_Premultiplied);
+        else
+            return QImage(raw.data(), side, side, bytesPerLine, QImage::Format_RGBA8888_Premultiplied).rgbSwapped();
     }
 };
 

@@ -80,6 +80,11 @@ inline QString Decimal(int64_t value)
 // The file dialogs' own answer when no test answers in their place: the chosen name, or false
 // when the player cancels.
 bool ExecFileDialog(QFileDialog &dialog, QString &fileName);
+// The answer a test gave in the dialog's place, or else the dialog's own.
+inline bool ChooseFile(const TBK_ControlMain::FileChooser &standIn, QFileDialog &dialog, QString &fileName)
+{
+    return standIn ? standIn(dialog, fileName) : ExecFileDialog(dialog, fileName);
+}
 
 // What Scores.txt's save and Plays.csv's append said, as one message: either alone, or both as
 // sentences of their own.

@@ -34,6 +34,7 @@
 #include <QtTest>
 
 #include "Bk_control_main.h"
+#include "session.h"
 #include "chart_ordering.h"
 #include "chart_table.h"
 #include "journal_bench.h"
@@ -941,6 +942,7 @@ int main(int argc, char *argv[])
     bool journalWithin = true;
     {
         QApplication application(argc, argv);
+        TSession session;
         TBK_ControlMain::SetErrorPresenter([](const QString &message) { Fail(message.toStdString()); });
         BenchWindow();
         journalWithin = BenchJournal();

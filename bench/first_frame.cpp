@@ -30,6 +30,7 @@
 #include <QLabel>
 
 #include "Bk_control_main.h"
+#include "session.h"
 #include "same_texts_window.h"
 
 namespace {
@@ -121,6 +122,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QString::fromLatin1(BRISKO_APP_ID));
     TBK_ControlMain::SetFallbackFontFolder(QApplication::applicationDirPath() +
                                            QStringLiteral("/" BRISKO_FALLBACK_FONT_FOLDER));
+    TSession session;
     if (warm)
         (void)QFontDatabase::families();
     std::unique_ptr<QWidget> window;

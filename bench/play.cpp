@@ -31,6 +31,7 @@
 #include <QtTest>
 
 #include "Bk_control_main.h"
+#include "session.h"
 
 namespace {
 
@@ -232,6 +233,7 @@ int main(int argc, char *argv[])
     // the file dialog keeps its last folder there, in this run's folder rather than the user's
     qputenv("XDG_CONFIG_HOME", QDir::currentPath().toLocal8Bit() + "/config");
     QApplication application(argc, argv);
+    TSession session;
     TBK_ControlMain::SetErrorPresenter([](const QString &message) { Fail(message.toLocal8Bit().constData()); });
     {
         TBK_ControlMain window;

@@ -203,6 +203,26 @@ private slots:
         QCOMPARE(asked_, (QList<QPair<int, int>>{{0, 2}}));
     }
 
+    // A journal that cannot be read is said once, after the history has opened on what was read
+    // before (nothing here), and keeps no export from being written.
+    void journalNotReadIsSaidOnceAfterTheHistoryShows()
+    {
+        QVERIFY(mkfifo("Plays.csv", 0600) == 0);
+        f().Open();
+        Key(f().List(), Qt::Key_H);
+        auto *history = f().window().findChild<PlayHistoryDialog *>();
+        QVERIFY(history != nullptr && history->isVisible());
+        QCOMPARE(f().errors, QStringList({"Plays.csv was not read: Is a named pipe."}));
+        history->close();
+        TBK_ControlMain::SetExportFileChooser([&](QFileDialog &, QString &fileName) {
+            fileName = f().dir().filePath("list.csv");
+            return true;
+        });
+        Key(f().List(), Qt::Key_E);
+        QCOMPARE(WindowFixture::CsvRows("list.csv").size(), ChartCount + 1);
+        QCOMPARE(f().errors.size(), 1);
+    }
+
     // The list in its order, read back as a spreadsheet would, a title with a comma and quotes
     // in one field.
     void exportWritesTheListInItsOrder()

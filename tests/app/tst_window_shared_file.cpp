@@ -423,6 +423,42 @@ private slots:
     }
 #endif
 
+    // The toolkit ends the program through exit() where the display's connection broke, the
+    // window still open: its unsaved score is saved on the way out into the file as another
+    // program has left it, read again under the lock, also where the last Insert met a refused
+    // file that the player has mended since.
+    void exitSavesTheUnsavedScoreIntoTheFileAsChanged_data()
+    {
+        QTest::addColumn<bool>("refusedAtInsert");  // else another window kept the lock
+        QTest::newRow("lock kept at the Insert, another record written since") << false;
+        QTest::newRow("file too large at the Insert, mended since") << true;
+    }
+
+    void exitSavesTheUnsavedScoreIntoTheFileAsChanged()
+    {
+        QFETCH(bool, refusedAtInsert);
+        const QByteArray seed = ScoreRecord(".59", "01/02/2006", 20);
+        QVERIFY(WriteBytes(ScoreFileName, seed));
+        OtherWindow other(f().dir().path());
+        QVERIFY(other.Ready());
+        std::unique_ptr<LockHolder> holder;
+        if (refusedAtInsert) {
+            QVERIFY(truncate(ScoreFileName, 3 << 20) == 0);
+        } else {
+            holder = std::make_unique<LockHolder>(f().dir().path());
+            QCOMPARE(holder->Answer(), QByteArray("held"));
+        }
+        QVERIFY(other.InsertGreats("ABSOLUTE", 5).startsWith(QLatin1String("Scores.txt could not be saved: ")));
+        holder.reset();
+        QVERIFY(WriteBytes(ScoreFileName, seed + ScoreRecord("1998", "03/04/2006", 7)));
+        other.Send(QStringLiteral("exit"));
+        QCOMPARE(other.EndStatus(), EXIT_FAILURE);
+        const QByteArray file = ReadText(ScoreFileName);
+        QCOMPARE(QList<int>({StoredDp(file, "ABSOLUTE"), StoredDp(file, "1998"), StoredDp(file, ".59")}),
+                 QList<int>({5, 7, 20}));
+        QCOMPARE(f().dir().entries(), QStringList({"Plays.csv", "Scores.txt"}));  // no recovery file
+    }
+
     void fileThatIsNoScoreFileIsToldAndLeftAlone_data()
     {
         QTest::addColumn<QByteArray>("kind");

@@ -3,7 +3,7 @@
 // ending on signals as the program does, and runs the event loop. For each line on its standard
 // input it acts as a player would: "insert <greats> <title>" stores that play, "print" prints,
 // "close" closes the window, whose question about unsaved scores then stays open until a signal
-// ends the program. It answers "ready" once the window is up, then one line a command: "ok" or
+// ends the program, and "exit" ends it through exit() with the window open. It answers "ready" once the window is up, then one line a command: "ok" or
 // the messages shown ("asking" for the open question). A second argument shortens the wait for
 // the lock on the way out to that many milliseconds.
 #include <cstdio>
@@ -30,6 +30,8 @@ void Obey(WindowFixture &window, const QString &line)
         window.InsertGreats(title.constData(), line.section(u' ', 1, 1));
     } else if (line == QLatin1String("print")) {
         window.Click("ButtonFilePrint");
+    } else if (line == QLatin1String("exit")) {
+        std::exit(EXIT_FAILURE);  // as the toolkit ends the program where the display's connection broke
     } else if (line == QLatin1String("close")) {
         TBK_ControlMain::SetUnsavedScoresQuestion([](int, int) {
             Answer(QStringLiteral("asking"));
@@ -52,13 +54,13 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     if (argc != 2 && argc != 3)
         return 2;
-    if (argc == 3)
-        TBK_ControlMain::SetEndingLockWait(std::atoi(argv[2]));
     WindowFixture window;
+    if (argc == 3)
+        window.session().endingLockWaitMs = std::atoi(argv[2]);
     if (!QDir::setCurrent(QString::fromLocal8Bit(argv[1])))  // the shared folder, not the fixture's own
         return 3;
     window.Open();
-    window.window().EndOnSignals();
+    window.session().EndOnSignals();
     QCoreApplication::processEvents();
     Answer(QStringLiteral("ready"));
     // Commands are read beside the event loop, which a signal must be able to reach at any time.

@@ -12,24 +12,25 @@
 
 #include "Bk_control_main.h"
 #include "chart_fixture.h"
+#include "session.h"
 
-// One window in a fresh temporary directory, with the error box replaced by a recorder. Tests
-// create it after arranging the directory (a Scores.txt to read, say).
+// One window in a fresh temporary directory and a session of its own, with the error box
+// replaced by a recorder; every other answer a test gives in place of a box ends with the
+// session. Tests create it after arranging the directory (a Scores.txt to read, say).
 class WindowFixture {
 public:
     WindowFixture()
     {
         BuiltInTable().Restore();
         dir_ = std::make_unique<ScopedWorkDir>();
+        session_ = std::make_unique<TSession>();
         TBK_ControlMain::SetErrorPresenter([this](const QString &message) { errors << message; });
     }
 
     ~WindowFixture()
     {
         window_.reset();
-        TBK_ControlMain::SetErrorPresenter(nullptr);
-        TBK_ControlMain::SetComparisonFileChooser(nullptr);
-        TBK_ControlMain::SetUnsavedScoresQuestion(nullptr);
+        session_.reset();
         dir_.reset();
         BuiltInTable().Restore();
     }
@@ -50,6 +51,7 @@ public:
     void Close() { window_.reset(); }
 
     TBK_ControlMain &window() { return *window_; }
+    TSession &session() { return *session_; }
     ScopedWorkDir &dir() { return *dir_; }
 
     template <typename Widget> Widget *Find(const char *name) const
@@ -193,5 +195,6 @@ public:
 
 private:
     std::unique_ptr<ScopedWorkDir> dir_;
+    std::unique_ptr<TSession> session_;
     std::unique_ptr<TBK_ControlMain> window_;
 };
