@@ -11,16 +11,15 @@ namespace {
 // the system has no such file, an unnamed temporary stands in.
 int HeldStderrFile()
 {
-#ifdef MFD_CLOEXEC
-    return memfd_create("brisko-held-stderr", MFD_CLOEXEC);
-#else
+    const int inMemory = memfd_create("brisko-held-stderr", MFD_CLOEXEC);
+    if (inMemory >= 0)
+        return inMemory;
     std::FILE *held = std::tmpfile();
     if (held == nullptr)
         return -1;
     const int fd = dup(fileno(held));
     std::fclose(held);
     return fd;
-#endif
 }
 
 }  // namespace

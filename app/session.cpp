@@ -148,6 +148,11 @@ QString TSession::PlayFailureMessage(const QString &reason, bool lasting)
 // No widget is touched: this also runs inside exit().
 bool TSession::SaveQuietly()
 {
+    // Read once without the lock: a session with nothing left to save ends at once, even while
+    // another window holds the lock.
+    MergeOwnFile();
+    if (UnsavedScoreCount() == 0 && UnsavedPlayCount() == 0)
+        return true;
     const ScoreFileLock lock(endingLockWaitMs);
     MergeOwnFile();
     const QString failure = UnsavedScoreCount() != 0 ? SaveOwnScoreFile(lock) : QString();

@@ -459,6 +459,21 @@ private slots:
         QCOMPARE(f().dir().entries(), QStringList({"Plays.csv", "Scores.txt"}));  // no recovery file
     }
 
+    // With nothing left to save, the end waits for no other window's lock.
+    void exitWithNothingUnsavedEndsAtOnceWhileTheLockIsKept()
+    {
+        OtherWindow other(f().dir().path());
+        QVERIFY(other.Ready());
+        LockHolder holder(f().dir().path());
+        QCOMPARE(holder.Answer(), QByteArray("held"));
+        QElapsedTimer ending;
+        ending.start();
+        other.Send(QStringLiteral("exit"));
+        QCOMPARE(other.EndStatus(), EXIT_FAILURE);
+        QVERIFY2(ending.elapsed() < 3000, QByteArray::number(ending.elapsed()));
+        QCOMPARE(f().dir().entries(), QStringList());  // nothing written, no recovery file
+    }
+
     void fileThatIsNoScoreFileIsToldAndLeftAlone_data()
     {
         QTest::addColumn<QByteArray>("kind");
