@@ -15,25 +15,6 @@ QByteArray NoTemporaryIn(const QString &folder)
            QDir::toNativeSeparators(QDir::current().absoluteFilePath(folder)).toLocal8Bit() + ": No such file or directory";
 }
 
-int AtomicSaveRows::SaveAndPrintRefused()
-{
-    SaveFailure saveFailure, printFailure;
-    const bool saved = SaveScoreFile(&saveFailure);
-    const bool printed = WritePrintFile(&f().order, &printFailure);
-    return !saved && !printed && saveFailure.error == EACCES && printFailure.error == EACCES ? 1 : 0;
-}
-
-void AtomicSaveRows::init()
-{
-    fixture_ = std::make_unique<TableFixture>();
-    Score(Chart("ABSOLUTE"), 10, 6, 9, 2005);
-    QVERIFY(SaveScoreFile());
-    oldFile_ = ReadBytes(ScoreFileName);
-    Score(Chart("ABSOLUTE"), 3, 7, 9, 2005);
-}
-
-void AtomicSaveRows::cleanup() { fixture_.reset(); }
-
 void AtomicSaveRows::successLeavesOnlyTheNewFile()
 {
     QVERIFY(SaveScoreFile());

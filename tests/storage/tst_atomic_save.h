@@ -1,30 +1,17 @@
 #pragma once
 
-#include <memory>
-
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
-#include "chart_fixture.h"
+#include "saved_score_rows.h"
 
-// What every system's save rows share: a folder of the test's own holding a saved score file
-// (oldFile_) and a better score not saved yet. The rows every system has are in
-// tst_atomic_save.cpp; those of one system, with the test's main, in tst_atomic_save_<system>.cpp.
-class AtomicSaveRows : public QObject {
+// The save rows every system has are in tst_atomic_save.cpp; those of one system, with the
+// test's main, in tst_atomic_save_<system>.cpp; the rewrite in place in tst_in_place_rewrite.cpp.
+class AtomicSaveRows : public SavedScoreRows {
     Q_OBJECT
 
-protected:
-    std::unique_ptr<TableFixture> fixture_;
-    TableFixture &f() { return *fixture_; }
-    QByteArray oldFile_;
-
-    // Both the save and the print refused for want of the right to write: 1, else 0.
-    int SaveAndPrintRefused();
-
 private slots:
-    void init();
-    void cleanup();
     void successLeavesOnlyTheNewFile();
     void temporaryIsOurOwn();
     void targetThatCannotBeReplacedIsReported();
