@@ -1,114 +1,22 @@
 // Scores.txt as other programs leave it: another window of the program in the same folder, an
 // editor changing the file while the window is open, and files that are no score file at all.
-#include <csignal>
-
 #include <fcntl.h>
 #include <sys/stat.h>
-#ifndef _WIN32
-#include <sys/ioctl.h>
-#include <sys/resource.h>
-#endif
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QProcess>
 
 #include "lock_holder.h"
 #include "non_score_files.h"
-#include "print_file.h"
-#include "window_fixture.h"
+#include "other_window.h"
 
-namespace {
-
-// A second window of the program, in a process of its own, working in the given folder, under
-// a file size limit and with a shorter wait for the lock on its way out where they are given. It
-// is ended at the latest when it goes out of scope.
-class OtherWindow {
-public:
-    explicit OtherWindow(const QString &folder, [[maybe_unused]] int fileSizeLimit = 0, int endingLockWaitMs = 0)
-    {
-#ifndef _WIN32
-        if (fileSizeLimit > 0)
-            process_.setChildProcessModifier([fileSizeLimit] {
-                const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            });
-#endif
-        QStringList arguments = {folder};
-        if (endingLockWaitMs > 0)
-            arguments << QString::number(endingLockWaitMs);
-        process_.start(QStringLiteral(BRISKO_WINDOW_INSERTER), arguments);
-        ready_ = process_.waitForStarted() && Answer() == QLatin1String("ready");
-    }
-    ~OtherWindow()
-    {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(10000))
-            process_.kill();
-        process_.waitForFinished(10000);
-    }
-
-    bool Ready() const { return ready_; }
-
-    QString InsertGreats(const char *title, int greats)
-    {
-        return Command(QStringLiteral("insert %1 %2").arg(greats).arg(QLatin1String(title)));
-    }
-
-    void Send(const QString &command) { process_.write(command.toLatin1() + '\n'); }
-    QString Command(const QString &command) { return Send(command), Answer(); }
-
-    QString Answer()
-    {
-        while (!process_.canReadLine())
-            if (!process_.waitForReadyRead(10000))
-                return QStringLiteral("<no answer>");
-        return QString::fromLatin1(process_.readLine()).trimmed();
-    }
-
-#ifndef _WIN32
-    void Signal(int signal) { ::kill(pid_t(process_.processId()), signal); }
-#endif
-    // The status the program ended with by itself within fifteen seconds, or -1.
-    int EndStatus()
-    {
-        return process_.waitForFinished(15000) && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    QString ErrorText() { return QString::fromUtf8(process_.readAllStandardError()); }
-
-private:
-    QProcess process_;
-    bool ready_ = false;
-};
-
-// The DP line of a chart's record in a written score file, or -1 when the file has no record.
-int StoredDp(const QByteArray &file, const char *title)
-{
-    const QByteArrayList lines = file.split('\n');
-    for (qsizetype i = 0; i + 2 < lines.size(); i += 4)
-        if (lines[i] == title)
-            return lines[i + 2].toInt();
-    return -1;
-}
-
-}  // namespace
-
-class TestWindowSharedFile : public QObject {
+class TestWindowSharedFile : public QObject, public SharedFileFixture {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> fixture_;
-    WindowFixture &f() { return *fixture_; }
-
-    QString ShownDp(const char *title) { return f().RowTexts(f().RowOf(title)).at(4); }
-
-    const QString LockedMessage = QStringLiteral("Scores.txt could not be saved: Another window kept it locked. Plays.csv "
-                                                 "could not be written either. The play is kept in the window; the next "
-                                                 "Insert or closing tries again.");
-
 private slots:
-    void init() { fixture_ = std::make_unique<WindowFixture>(); }
-    void cleanup() { fixture_.reset(); }
+    void init() { StartTest(); }
+    void cleanup() { EndTest(); }
 
     void twoWindowsInsertingInTurnKeepEveryScore()
     {
@@ -330,149 +238,7 @@ private slots:
         QCOMPARE(StoredDp(file, "ABSOLUTE"), 0);
         QVERIFY(f().errors.isEmpty());
     }
-
-    // No signal ends the window with a score unsaved: one that asks the program to end saves it
-    // quietly first, also while the close question is open, waiting for another window's lock;
-    // past that wait the scores go into a recovery file that the next window takes in. A write
-    // past the size limit or into a pipe whose reader left fails and says so.
-    void noSignalLosesAScore_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<QString>("step");
-        QTest::addColumn<int>("fileSizeLimit");  // room for a score file, not for a listing
-        QTest::addColumn<QString>("answer");  // of the step, once the lock is free again
-        QTest::addColumn<int>("lockHeldMs");  // after the signal; -1: past the wait, shortened to 300 ms
-        const QString print = QStringLiteral("print");
-        QTest::newRow("SIGTERM: a session without a manager ends") << SIGTERM << QString() << 0 << QString() << 0;
-        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP << QString() << 0 << QString() << 0;
-        QTest::newRow("SIGINT: Ctrl+C") << SIGINT << QString() << 0 << QString() << 0;
-        QTest::newRow("SIGTERM while the close question is open")
-            << SIGTERM << QStringLiteral("close") << 0 << QStringLiteral("asking") << 0;
-        QTest::newRow("SIGTERM while another window saves for 3 s: waited for")
-            << SIGTERM << QString() << 0 << QString() << 3000;
-        QTest::newRow("SIGTERM while another window keeps the lock: a recovery file")
-            << SIGTERM << QString() << 0 << QString() << -1;
-        QTest::newRow("file size limit: no SIGXFSZ")
-            << 0 << print << 14000 << QStringLiteral("OutPrint.txt could not be written: File too large.") << 0;
-        QTest::newRow("pipe reader gone: no SIGPIPE")
-            << 0 << print << 0 << QStringLiteral("OutPrint.txt could not be written: Broken pipe.") << 0;
-    }
-
-    void noSignalLosesAScore()
-    {
-        QFETCH(int, signal);
-        QFETCH(QString, step);
-        QFETCH(int, fileSizeLimit);
-        QFETCH(QString, answer);
-        QFETCH(int, lockHeldMs);
-        const QByteArray seed = ScoreRecord(".59", "01/02/2006", 20);
-        QVERIFY(WriteBytes(ScoreFileName, seed));
-        int reader = -1;
-        if (step == QLatin1String("print") && fileSizeLimit == 0) {
-            QVERIFY(mkfifo(PrintFileName, 0600) == 0);
-            QVERIFY((reader = open(PrintFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
-            QVERIFY(fcntl(reader, F_SETPIPE_SZ, 4096) >= 0);  // the listing then waits for the reader
-        }
-        OtherWindow other(f().dir().path(), fileSizeLimit, lockHeldMs < 0 ? 300 : 0);
-        QVERIFY(other.Ready());
-        auto holder = std::make_unique<LockHolder>(f().dir().path());
-        QCOMPARE(holder->Answer(), QByteArray("held"));
-        QCOMPARE(other.InsertGreats("ABSOLUTE", 5), LockedMessage);
-        QCOMPARE(ReadBytes(ScoreFileName), seed);
-        if (lockHeldMs == 0)
-            holder.reset();
-        if (!step.isEmpty())
-            other.Send(step);
-        if (reader >= 0) {
-            int waiting = 0;  // the other window has filled the pipe and waits for room
-            QTRY_VERIFY_WITH_TIMEOUT(ioctl(reader, FIONREAD, &waiting) == 0 && waiting >= 4096, 10000);
-            close(reader);
-        }
-        if (!answer.isEmpty())
-            QCOMPARE(other.Answer(), answer);
-        if (signal == 0) {
-            QCOMPARE(other.InsertGreats("1998", 7), QStringLiteral("ok"));  // it lives on, and saves
-        } else {
-            other.Signal(signal);
-            if (lockHeldMs > 0) {
-                QTest::qWait(lockHeldMs);
-                holder.reset();
-            }
-            QCOMPARE(other.EndStatus(), lockHeldMs < 0 ? 1 : 0);
-        }
-        if (lockHeldMs < 0) {
-            const QString recovery = QDir(f().dir().path()).canonicalPath() + QStringLiteral("/Scores-recovery-1.txt");
-            const QString errors = u'\n' + other.ErrorText();  // read once: the line may be the first
-            QVERIFY2(errors.contains(QStringLiteral(
-                         "\nbrisko-calculator: Scores.txt could not be saved: Another window kept it locked; 1 score and "
-                         "1 play are kept in %1 until the next window opened there takes them in\n").arg(recovery)),
-                     qPrintable(errors));
-            QCOMPARE(ReadBytes(ScoreFileName), seed);
-            holder.reset();
-            f().Open();  // the next window takes it in, and removes it
-            QVERIFY(!QFile::exists(recovery));
-            QCOMPARE(ShownDp("ABSOLUTE"), QStringLiteral("5"));
-            QVERIFY(f().errors.isEmpty());
-        }
-        const QByteArray file = ReadText(ScoreFileName);
-        QCOMPARE(StoredDp(file, "ABSOLUTE"), 5);
-        QCOMPARE(StoredDp(file, ".59"), 20);
-        // and the play kept while the lock was held reached the journal with it
-        const QList<QStringList> plays = WindowFixture::JournalRows();
-        QCOMPARE(plays.value(1).value(1) + u' ' + plays.value(1).value(7), QStringLiteral("ABSOLUTE 5"));
-    }
 #endif
-
-    // The toolkit ends the program through exit() where the display's connection broke, the
-    // window still open: its unsaved score is saved on the way out into the file as another
-    // program has left it, read again under the lock, also where the last Insert met a refused
-    // file that the player has mended since.
-    void exitSavesTheUnsavedScoreIntoTheFileAsChanged_data()
-    {
-        QTest::addColumn<bool>("refusedAtInsert");  // else another window kept the lock
-        QTest::newRow("lock kept at the Insert, another record written since") << false;
-        QTest::newRow("file too large at the Insert, mended since") << true;
-    }
-
-    void exitSavesTheUnsavedScoreIntoTheFileAsChanged()
-    {
-        QFETCH(bool, refusedAtInsert);
-        const QByteArray seed = ScoreRecord(".59", "01/02/2006", 20);
-        QVERIFY(WriteBytes(ScoreFileName, seed));
-        OtherWindow other(f().dir().path());
-        QVERIFY(other.Ready());
-        std::unique_ptr<LockHolder> holder;
-        if (refusedAtInsert) {
-            QVERIFY(truncate(ScoreFileName, 3 << 20) == 0);
-        } else {
-            holder = std::make_unique<LockHolder>(f().dir().path());
-            QCOMPARE(holder->Answer(), QByteArray("held"));
-        }
-        QVERIFY(other.InsertGreats("ABSOLUTE", 5).startsWith(QLatin1String("Scores.txt could not be saved: ")));
-        holder.reset();
-        QVERIFY(WriteBytes(ScoreFileName, seed + ScoreRecord("1998", "03/04/2006", 7)));
-        other.Send(QStringLiteral("exit"));
-        QCOMPARE(other.EndStatus(), EXIT_FAILURE);
-        const QByteArray file = ReadText(ScoreFileName);
-        QCOMPARE(QList<int>({StoredDp(file, "ABSOLUTE"), StoredDp(file, "1998"), StoredDp(file, ".59")}),
-                 QList<int>({5, 7, 20}));
-        QCOMPARE(f().dir().entries(), QStringList({"Plays.csv", "Scores.txt"}));  // no recovery file
-    }
-
-    // With nothing left to save, the end waits for no other window's lock.
-    void exitWithNothingUnsavedEndsAtOnceWhileTheLockIsKept()
-    {
-        OtherWindow other(f().dir().path());
-        QVERIFY(other.Ready());
-        LockHolder holder(f().dir().path());
-        QCOMPARE(holder.Answer(), QByteArray("held"));
-        QElapsedTimer ending;
-        ending.start();
-        other.Send(QStringLiteral("exit"));
-        QCOMPARE(other.EndStatus(), EXIT_FAILURE);
-        QVERIFY2(ending.elapsed() < 3000, QByteArray::number(ending.elapsed()));
-        QCOMPARE(f().dir().entries(), QStringList());  // nothing written, no recovery file
-    }
 
     void fileThatIsNoScoreFileIsToldAndLeftAlone_data()
     {
