@@ -89,6 +89,16 @@ template <typename Widget> Widget *Control(QWidget &window, const char *name)
     return widget;
 }
 
+// A window never exposed would time a window that paints nothing.
+void Show(TBK_ControlMain &window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "bench: the window was never shown\n");
+        std::exit(2);
+    }
+}
+
 struct InsertCost {
     double cpu;
     double wall;
@@ -126,8 +136,7 @@ void BenchInsertAppend()
     QFile::remove(QString::fromLatin1(PlayJournalName));
     QDir().mkdir(QString::fromLatin1(PlayJournalName));  // refused unopened: today's Insert
     TBK_ControlMain window;
-    window.show();
-    QTest::qWaitForWindowExposed(&window);
+    Show(window);
     int nextDpLost = 549;  // ".59", the list's first chart, has 550 DP
     Inserts(window, nextDpLost);  // warm up, and the refusal said once
     const InsertCost refused = Inserts(window, nextDpLost);
@@ -210,8 +219,7 @@ void BenchHistory()
     }
     for (int run = 0; run < HistoryWindows; ++run) {
         TBK_ControlMain window;
-        window.show();
-        QTest::qWaitForWindowExposed(&window);
+        Show(window);
         double cpu = 0;
         firstWall.push_back(History(window, cpu));
         firstCpu.push_back(cpu);
