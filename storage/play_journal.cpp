@@ -38,9 +38,9 @@ std::string PlayJournalAppendBytes(int64_t size, char last, const char *text, si
     std::string lines;
     lines.reserve(std::strlen(PlayJournalHeader()) + 1 + length);
     if (size == 0)
-        lines = PlayJournalHeader();
+        lines.append(PlayJournalHeader());
     else if (last != '\n')
-        lines = "\n";
+        lines.push_back('\n');
     lines.append(text, length);
     return WithSystemLineEnds(lines.data(), lines.size());
 }
