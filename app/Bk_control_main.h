@@ -36,7 +36,8 @@
 //   play_history.cpp          a chart's plays: the dialog, its table; history_plot.cpp the plot
 //   window_parts.h            what several of these share
 // main.cpp starts the program, with what differs between systems in main_posix.cpp and
-// main_windows.cpp (main_system.h).
+// main_windows.cpp (main_system.h); command_line.cpp reads its options before the toolkit
+// starts, and entry_conversion.cpp turns a field's text into its count, both behind own headers.
 #pragma once
 
 #include <array>
