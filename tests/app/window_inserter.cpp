@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <QEventLoop>
+#include <QFile>
 #include <QTextStream>
 
 #include "window_fixture.h"
@@ -64,9 +65,13 @@ int main(int argc, char *argv[])
     QCoreApplication::processEvents();
     Answer(QStringLiteral("ready"));
     // Commands are read beside the event loop, which a signal must be able to reach at any time.
+    // They are read from the descriptor, not through stdio: exit() flushes every stdio stream and
+    // would wait for ever on the lock that a reader blocked in fgets holds (glibc 2.41 does).
     std::thread([&window] {
+        QFile input;
         char line[256];
-        while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        const bool readable = input.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        while (readable && input.readLine(line, sizeof line) > 0) {
             const QString command = QString::fromLatin1(line).trimmed();
             QMetaObject::invokeMethod(qApp, [&window, command] { Obey(window, command); }, Qt::QueuedConnection);
         }
